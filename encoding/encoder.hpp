@@ -1,0 +1,189 @@
+// The compact binary encoder of protocol files: varints, zigzag varints, little-endian f64,
+// length-prefixed text and sequence counts, appended to one growable contiguous buffer.
+// Nothing written is ever changed afterwards; the buffer is handed whole to the caller at the end.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <utility>
+
+namespace encoding {
+
+// Status kinds of encoding. The buffer grows without bound and every sequence length is known
+// up front, so neither occurs here; they are still passed up unchanged when reported.
+enum class EncodeError : std::uint8_t {
+    SerializeBufferFull,
+    SerializeSeqLengthUnknown,
+};
+
+std::string_view name_of(EncodeError e) noexcept;
+
+// Outcome of a record or sequence encoder: empty on success, otherwise the first failure.
+using EncodeStatus = std::optional<EncodeError>;
+
+namespace detail {
+struct FreeDeleter {
+    void operator()(std::uint8_t* p) const noexcept;
+};
+using Buffer = std::unique_ptr<std::uint8_t, FreeDeleter>;
+}  // namespace detail
+
+// An owning byte buffer: the finished encoding.
+class Bytes {
+public:
+    Bytes() noexcept = default;
+    Bytes(Bytes&& other) noexcept
+        : data_(std::move(other.data_)), size_(std::exchange(other.size_, 0)) {}
+    Bytes& operator=(Bytes&& other) noexcept {
+        data_ = std::move(other.data_);
+        size_ = std::exchange(other.size_, 0);
+        return *this;
+    }
+
+    const std::uint8_t* data() const noexcept { return data_.get(); }
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+    const std::uint8_t* begin() const noexcept { return data(); }
+    const std::uint8_t* end() const noexcept { return data() + size_; }
+    std::span<const std::uint8_t> span() const noexcept { return {data(), size_}; }
+
+private:
+    friend class Encoder;
+    Bytes(detail::Buffer data, std::size_t size) noexcept : data_(std::move(data)), size_(size) {}
+
+    detail::Buffer data_;
+    std::size_t size_ = 0;
+};
+
+class Encoder {
+public:
+    Encoder() noexcept = default;
+    Encoder(Encoder&& other) noexcept
+        : data_(std::move(other.data_)),
+          size_(std::exchange(other.size_, 0)),
+          capacity_(std::exchange(other.capacity_, 0)) {}
+    Encoder& operator=(Encoder&& other) noexcept {
+        data_ = std::move(other.data_);
+        size_ = std::exchange(other.size_, 0);
+        capacity_ = std::exchange(other.capacity_, 0);
+        return *this;
+    }
+    Encoder(const Encoder&) = delete;
+    Encoder& operator=(const Encoder&) = delete;
+
+    // Makes room for extra_bytes more bytes, so a run of appends that fits will not reallocate.
+    // Throws std::bad_alloc when memory runs out.
+    void reserve(std::size_t extra_bytes) {
+        if (capacity_ - size_ < extra_bytes) grow(extra_bytes);
+    }
+
+    // 00 or 01.
+    void append_bool(bool value) {
+        reserve(1);
+        data_.get()[size_++] = value ? 0x01 : 0x00;
+    }
+
+    // Unsigned little-endian base 128, shortest form, 1 to 10 bytes.
+    void append_varint(std::uint64_t value) {
+        reserve(max_varint_bytes);
+        size_ = static_cast<std::size_t>(put_varint(data_.get() + size_, value) - data_.get());
+    }
+
+    // Zigzag mapping to u16 (0, -1, 1, -2 ... -> 0, 1, 2, 3 ...), then a varint of 1 to 3 bytes.
+    void append_zigzag_i16(std::int16_t value) {
+        reserve(max_zigzag_i16_bytes);
+        size_ = static_cast<std::size_t>(put_varint(data_.get() + size_, zigzag(value)) -
+                                         data_.get());
+    }
+
+    // Each value as by append_zigzag_i16, with room made once for all of them. No count is
+    // written. This is the path of arbitrary samples (up to millions per signal).
+    void append_zigzag_i16s(std::span<const std::int16_t> values);
+
+    // The 8 bytes of the IEEE-754 binary64 form, least significant first, bit for bit
+    // (negative zero, infinities and NaN payloads as held).
+    void append_f64(double value) {
+        static_assert(sizeof(double) == 8 && std::numeric_limits<double>::is_iec559);
+        std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+        if constexpr (std::endian::native == std::endian::big) bits = byteswap64(bits);
+        reserve(8);
+        std::memcpy(data_.get() + size_, &bits, 8);
+        size_ += 8;
+    }
+
+    // Byte count as a varint, then the bytes as they are; no terminator.
+    void append_text(std::string_view utf8) {
+        append_varint(utf8.size());
+        append_raw(utf8.data(), utf8.size());
+    }
+
+    // The element count written before a sequence's elements.
+    void append_seq_len(std::uint64_t count) { append_varint(count); }
+
+    // The 0-based index of an enumeration variant, written before its payload.
+    void append_variant_index(std::uint32_t index) { append_varint(index); }
+
+    // Bytes appended so far.
+    std::size_t size() const noexcept { return size_; }
+    std::span<const std::uint8_t> written() const noexcept { return {data_.get(), size_}; }
+
+    // Ends the encoder's use and hands its buffer over.
+    Bytes finish() && noexcept {
+        Bytes out(std::move(data_), size_);
+        size_ = 0;
+        capacity_ = 0;
+        return out;
+    }
+
+    static constexpr std::size_t max_varint_bytes = 10;
+    static constexpr std::size_t max_zigzag_i16_bytes = 3;
+
+    static constexpr std::uint16_t zigzag(std::int16_t n) noexcept {
+        // Arithmetic right shift of a negative value is defined since C++20.
+        return static_cast<std::uint16_t>((static_cast<std::uint16_t>(n) << 1) ^
+                                          static_cast<std::uint16_t>(n >> 15));
+    }
+
+private:
+    // Writes the shortest varint of value at out and returns the position after it.
+    static std::uint8_t* put_varint(std::uint8_t* out, std::uint64_t value) noexcept {
+        while (value >= 0x80) {
+            *out++ = static_cast<std::uint8_t>(value | 0x80);
+            value >>= 7;
+        }
+        *out++ = static_cast<std::uint8_t>(value);
+        return out;
+    }
+
+    static constexpr std::uint64_t byteswap64(std::uint64_t v) noexcept {
+        std::uint64_t r = 0;
+        for (int i = 0; i < 8; ++i) {
+            r = (r << 8) | (v & 0xff);
+            v >>= 8;
+        }
+        return r;
+    }
+
+    void append_raw(const void* bytes, std::size_t n) {
+        if (n == 0) return;
+        reserve(n);
+        std::memcpy(data_.get() + size_, bytes, n);
+        size_ += n;
+    }
+
+    // Grows the capacity geometrically (at least doubling) to hold extra_bytes more.
+    void grow(std::size_t extra_bytes);
+
+    detail::Buffer data_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+}  // namespace encoding
