@@ -1,0 +1,198 @@
+// The binding layer every Protocol method goes through. A method is a plain C++ function
+//
+//     R method(Settings& settings, T1 a, T2 b, std::optional<T3> c);
+//
+// described once by a MethodSpec (its name and parameter names, with the default text of
+// optional ones). From those two the layer builds the docstring with its text signature,
+// binds positional and keyword arguments, checks the receiver, takes exclusive access
+// (shared when the function takes `const Settings&`), converts the arguments in parameter
+// order and turns the result into a Python object. Nothing in the protocol changes before the
+// method body runs, and access is released on every path.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+#include "protocols/settings.hpp"
+#include "pyvora/enums.hpp"
+#include "pyvora/errors.hpp"
+#include "pyvora/protocol_object.hpp"
+
+namespace pyvora {
+
+struct Param {
+    std::string_view name;
+    std::string_view default_text{};  // empty: required
+};
+
+struct MethodSpec {
+    std::string_view name;
+    std::array<Param, 4> params{};
+    std::size_t count = 0;
+
+    constexpr std::size_t required() const {
+        std::size_t n = 0;
+        while (n < count && params[n].default_text.empty()) ++n;
+        return n;
+    }
+};
+
+template <class... P>
+constexpr MethodSpec method(std::string_view name, P... params) {
+    static_assert(sizeof...(P) <= 4);
+    return MethodSpec{name, {Param(params)...}, sizeof...(P)};
+}
+
+// "name($self, a, b=default)\n--\n\n": Python then reports the signature and no other doc.
+std::string docstring(const MethodSpec& spec);
+
+// Binds a vectorcall's arguments to out[0..count); omitted optional parameters stay null.
+void bind_arguments(const MethodSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames, PyObject** out);
+// The same for a tuple and a dict (the constructor).
+void bind_arguments(const MethodSpec& spec, PyObject* args, PyObject* kwargs, PyObject** out);
+
+// Argument conversions, one per native parameter type.
+struct Text {
+    std::string_view utf8;  // borrowed from the str object, valid for the call
+};
+template <class T>
+struct FromPython;
+template <>
+struct FromPython<double> {
+    static double convert(PyObject* obj);
+};
+template <>
+struct FromPython<std::uint64_t> {
+    static std::uint64_t convert(PyObject* obj);
+};
+template <>
+struct FromPython<bool> {
+    static bool convert(PyObject* obj);
+};
+template <>
+struct FromPython<CoilId> {
+    static CoilId convert(PyObject* obj);
+};
+template <>
+struct FromPython<ChannelId> {
+    static ChannelId convert(PyObject* obj);
+};
+template <>
+struct FromPython<Text> {
+    static Text convert(PyObject* obj);
+};
+
+// Re-raises a pending TypeError as "argument '<name>': <message>", keeping its cause;
+// any other exception stays as it is.
+[[noreturn]] void rethrow_for_argument(std::string_view name);
+
+template <class T>
+struct ConvertArgument {
+    static T convert(PyObject* obj, std::string_view name) {
+        try {
+            return FromPython<T>::convert(obj);
+        } catch (const PythonError&) {
+            rethrow_for_argument(name);
+        }
+    }
+};
+template <class T>
+struct ConvertArgument<std::optional<T>> {
+    static std::optional<T> convert(PyObject* obj, std::string_view name) {
+        if (obj == nullptr) return std::nullopt;
+        return ConvertArgument<T>::convert(obj, name);
+    }
+};
+
+// Result conversions.
+inline PyObject* to_python(std::uint64_t value) { return check(PyLong_FromUnsignedLongLong(value)).release(); }
+inline PyObject* to_python(double value) { return check(PyFloat_FromDouble(value)).release(); }
+inline PyObject* to_python(Ref value) { return value.release(); }
+
+// The receiver, checked to be a Protocol.
+ProtocolObject& receiver(PyObject* self);
+
+namespace detail {
+
+template <class F>
+struct Traits;
+template <class R, class Target, class... Args>
+struct Traits<R (*)(Target, Args...)> {
+    using Result = R;
+    using Receiver = Target;
+    using Arguments = std::tuple<Args...>;
+    static constexpr std::size_t arity = sizeof...(Args);
+    static constexpr bool shared = std::is_const_v<std::remove_reference_t<Target>>;
+};
+
+template <auto Fn, std::size_t... I>
+PyObject* run(ProtocolObject& object, const MethodSpec& spec, PyObject** bound,
+              std::index_sequence<I...>) {
+    using T = Traits<decltype(Fn)>;
+    auto body = [&]() -> PyObject* {
+        // Braced initialisation converts strictly in parameter order.
+        std::tuple<std::tuple_element_t<I, typename T::Arguments>...> args{
+            ConvertArgument<std::tuple_element_t<I, typename T::Arguments>>::convert(
+                bound[I], spec.params[I].name)...};
+        (void)args;
+        auto& settings = object.value.settings;
+        if constexpr (std::is_void_v<typename T::Result>) {
+            Fn(settings, std::get<I>(std::move(args))...);
+            Py_RETURN_NONE;
+        } else {
+            return to_python(Fn(settings, std::get<I>(std::move(args))...));
+        }
+    };
+    if constexpr (T::shared) {
+        SharedAccess access(object.access);
+        return body();
+    } else {
+        ExclusiveAccess access(object.access);
+        return body();
+    }
+}
+
+template <const MethodSpec& Spec, auto Fn>
+PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    using T = Traits<decltype(Fn)>;
+    static_assert(T::arity == Spec.count, "the spec names every parameter of the method");
+    return guard([&] {
+        std::array<PyObject*, T::arity + 1> bound{};
+        bind_arguments(Spec, args, nargs, kwnames, bound.data());
+        return run<Fn>(receiver(self), Spec, bound.data(), std::make_index_sequence<T::arity>{});
+    });
+}
+
+template <const MethodSpec& Spec, auto Fn>
+PyObject* noargs(PyObject* self, PyObject*) {
+    static_assert(Traits<decltype(Fn)>::arity == 0 && Spec.count == 0);
+    return guard([&] {
+        return run<Fn>(receiver(self), Spec, nullptr, std::index_sequence<>{});
+    });
+}
+
+}  // namespace detail
+
+// The method-table entry of one method.
+template <const MethodSpec& Spec, auto Fn>
+PyMethodDef method_entry() {
+    static const std::string doc = docstring(Spec);
+    static const std::string name(Spec.name);
+    if constexpr (Spec.count == 0) {
+        return {name.c_str(), reinterpret_cast<PyCFunction>(detail::noargs<Spec, Fn>), METH_NOARGS,
+                doc.c_str()};
+    } else {
+        return {name.c_str(),
+                reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(detail::fastcall<Spec, Fn>)),
+                METH_FASTCALL | METH_KEYWORDS, doc.c_str()};
+    }
+}
+
+}  // namespace pyvora

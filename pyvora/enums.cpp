@@ -1,0 +1,86 @@
+#include "pyvora/enums.hpp"
+
+#include <array>
+#include <new>
+#include <string_view>
+
+#include "pyvora/errors.hpp"
+
+namespace pyvora {
+namespace {
+
+struct EnumDescription {
+    const char* type_name;    // "builtins.<name>"
+    const char* class_name;   // for repr
+    std::array<const char*, 4> members;
+    std::uint8_t count;
+};
+
+constexpr EnumDescription COIL{"builtins.Coil", "Coil", {"A1", "A2", "B1", "B2"}, 4};
+constexpr EnumDescription CHANNEL{"builtins.Channel", "Channel", {"A", "B", nullptr, nullptr}, 2};
+
+PyTypeObject* coil_class = nullptr;
+PyTypeObject* channel_class = nullptr;
+
+const EnumDescription& description_of(PyObject* self) {
+    return Py_IS_TYPE(self, coil_class) ? COIL : CHANNEL;
+}
+
+PyObject* member_int(PyObject* self) {
+    return guard([&] {
+        auto* member = reinterpret_cast<MemberObject*>(self);
+        SharedAccess access(member->access);
+        return PyLong_FromLong(member->number);
+    });
+}
+
+PyObject* member_repr(PyObject* self) {
+    return guard([&] {
+        auto* member = reinterpret_cast<MemberObject*>(self);
+        SharedAccess access(member->access);
+        const EnumDescription& d = description_of(self);
+        return PyUnicode_FromFormat("%s.%s", d.class_name, d.members[member->number]);
+    });
+}
+
+void member_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    reinterpret_cast<MemberObject*>(self)->access.~AccessState();
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyObject* create_enum(const EnumDescription& d, PyTypeObject*& slot) {
+    if (slot != nullptr) return Py_NewRef(reinterpret_cast<PyObject*>(slot));
+    PyType_Slot slots[] = {
+        {Py_nb_int, reinterpret_cast<void*>(member_int)},
+        {Py_tp_repr, reinterpret_cast<void*>(member_repr)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(member_dealloc)},
+        {0, nullptr},
+    };
+    PyType_Spec spec{d.type_name, sizeof(MemberObject), 0,
+                     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
+    return guard([&]() -> PyObject* {
+        Ref type = check(PyType_FromSpec(&spec));
+        auto* tp = reinterpret_cast<PyTypeObject*>(type.get());
+        for (std::uint8_t i = 0; i < d.count; ++i) {
+            Ref member = check(tp->tp_alloc(tp, 0));
+            auto* m = reinterpret_cast<MemberObject*>(member.get());
+            new (&m->access) AccessState();
+            m->number = i;
+            check_status(PyObject_SetAttrString(type.get(), d.members[i], member.get()));
+        }
+        slot = tp;
+        Py_INCREF(type.get());  // the slot keeps the class for the life of the process
+        return type.release();
+    });
+}
+
+}  // namespace
+
+PyObject* create_coil_type() { return create_enum(COIL, coil_class); }
+PyObject* create_channel_type() { return create_enum(CHANNEL, channel_class); }
+PyTypeObject* coil_type() noexcept { return coil_class; }
+PyTypeObject* channel_type() noexcept { return channel_class; }
+
+}  // namespace pyvora

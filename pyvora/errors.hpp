@@ -1,0 +1,61 @@
+// The one road from C++ failures to Python exceptions.
+//
+// Inside the extension, failures travel as C++ exceptions:
+//   - PythonError: a Python exception is already set (argument errors, access conflicts);
+//   - protocols::Failure: a violated precondition, raised as the panic exception;
+//   - std::bad_alloc: memory ran out, raised as MemoryError.
+// Every entry point runs its body through `guard`, which turns them into the Python error.
+#pragma once
+
+#include <new>
+#include <source_location>
+#include <string_view>
+#include <type_traits>
+
+#include "protocols/error.hpp"
+#include "pyvora/object.hpp"
+#include "pyvora/python.hpp"
+
+namespace pyvora {
+
+// Marker: the Python error indicator is set.
+struct PythonError {};
+
+// Throws PythonError when p is null (a Python call failed), else steals p.
+Ref check(PyObject* p);
+// Throws PythonError when status is negative.
+void check_status(int status);
+
+// Sets the panic exception (created on first need) and writes the diagnostic to stderr.
+void raise_panic(std::string_view message, const std::source_location& where) noexcept;
+
+// Sets TypeError "'<qualname of obj's type>' object cannot be cast as '<expected>'" and throws.
+[[noreturn]] void throw_cast_error(PyObject* obj, const char* expected);
+
+// The pending exception, taken out of the error indicator (normalised), and its restoration.
+Ref fetch_exception() noexcept;
+void restore_exception(Ref exception) noexcept;
+
+// Runs an entry point's body; the body returns a new reference (PyObject* or Ref).
+template <class F>
+PyObject* guard(F&& body) noexcept {
+    try {
+        if constexpr (std::is_same_v<decltype(body()), Ref>) {
+            return body().release();
+        } else {
+            return body();
+        }
+    } catch (const PythonError&) {
+    } catch (const protocols::Failure& failure) {
+        raise_panic(failure.what(), failure.where());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& error) {
+        raise_panic(error.what(), std::source_location::current());
+    } catch (...) {
+        raise_panic("unexpected C++ exception", std::source_location::current());
+    }
+    return nullptr;
+}
+
+}  // namespace pyvora

@@ -1,0 +1,49 @@
+// Module entry: one module object per process, holding the three classes.
+#include "pyvora/enums.hpp"
+#include "pyvora/errors.hpp"
+#include "pyvora/protocol_object.hpp"
+
+namespace pyvora {
+namespace {
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT, "pyvora", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+PyObject* cached_module = nullptr;
+std::int64_t owning_interpreter = -1;
+
+PyObject* add_class(PyObject* module, const char* name, PyObject* (*create)()) {
+    Ref type = check(create());
+    check_status(PyModule_AddObjectRef(module, name, type.get()));
+    return module;
+}
+
+PyObject* initialise() {
+    return guard([]() -> PyObject* {
+        const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
+        if (owning_interpreter != -1 && owning_interpreter != interpreter) {
+            PyErr_SetString(PyExc_ImportError,
+                            "pyvora can only be imported in one interpreter per process; "
+                            "sub-interpreters are not supported");
+            return nullptr;
+        }
+        if (cached_module != nullptr) return Py_NewRef(cached_module);
+        Ref module = check(PyModule_Create(&module_definition));
+#ifdef Py_GIL_DISABLED
+        // Every method relies on the interpreter lock being held.
+        check_status(PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_USED));
+#endif
+        add_class(module.get(), "Protocol", create_protocol_type);
+        add_class(module.get(), "Channel", create_channel_type);
+        add_class(module.get(), "Coil", create_coil_type);
+        owning_interpreter = interpreter;
+        cached_module = Py_NewRef(module.get());  // kept for the life of the process
+        return module.release();
+    });
+}
+
+}  // namespace
+}  // namespace pyvora
+
+PyMODINIT_FUNC PyInit_pyvora(void) { return pyvora::initialise(); }
