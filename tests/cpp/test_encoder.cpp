@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstdint>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,7 @@ std::string encoded(F&& append) {
 struct VarintCase {
     std::uint64_t value;
     const char* bytes;
+    friend void PrintTo(const VarintCase& c, std::ostream* os) { *os << c.value; }
 };
 
 class Varint : public testing::TestWithParam<VarintCase> {};
@@ -56,6 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct ZigzagCase {
     std::int16_t value;
     const char* bytes;
+    friend void PrintTo(const ZigzagCase& c, std::ostream* os) { *os << c.value; }
 };
 
 class Zigzag : public testing::TestWithParam<ZigzagCase> {};
@@ -91,6 +94,7 @@ TEST(Encoder, ZigzagBulkMatchesSingleOverWholeRange) {
 struct F64Case {
     double value;
     const char* bytes;
+    friend void PrintTo(const F64Case& c, std::ostream* os) { *os << c.bytes; }
 };
 
 class F64 : public testing::TestWithParam<F64Case> {};
@@ -112,6 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct TextCase {
     std::string value;
     const char* bytes;
+    friend void PrintTo(const TextCase& c, std::ostream* os) { *os << c.bytes; }
 };
 
 class Text : public testing::TestWithParam<TextCase> {};
