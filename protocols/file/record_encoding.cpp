@@ -2,6 +2,7 @@
 
 #include <limits>
 #include <new>
+#include <utility>
 
 namespace protocols::file {
 

@@ -127,12 +127,16 @@ struct Fake {
     int write_errno = 0;
     int close_errno = 0;  // reported after the real close
     int opens = 0, writes = 0, closes = 0;
+    int open_flags = 0;
+    mode_t open_mode = 0;
 };
 Fake fake;
 
 const FileOps fake_ops{
     [](const char* path, int flags, mode_t mode) -> int {
         ++fake.opens;
+        fake.open_flags = flags;
+        fake.open_mode = mode;
         if (fake.open_eintr > 0) {
             --fake.open_eintr;
             errno = EINTR;
@@ -183,6 +187,8 @@ TEST_P(FileWriterSeam, EveryPathClosesOnce) {
     EXPECT_EQ(fake.closes, 1);
     EXPECT_EQ(fake.opens, 1 + c.setup.open_eintr);
     EXPECT_EQ(fake.writes, c.writes);
+    EXPECT_EQ(fake.open_flags, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC);
+    EXPECT_EQ(fake.open_mode, 0666u);
     if (std::string_view(c.expected) == "success") {
         EXPECT_EQ(read_all(path), bytes);
     }
