@@ -1,0 +1,15 @@
+// Text of a 64-bit float in the text form: shortest round-trip digits (exact ties go to the
+// larger magnitude), plain below 1e16 and from 0.0001 up, scientific outside.
+#pragma once
+
+#include <cstddef>
+
+namespace protocols::text {
+
+// Longest float text ("-1.7976931348623157e308", "-0.00012345678901234567") with margin.
+inline constexpr std::size_t max_float_text = 32;
+
+// Writes the text of x at out, which has room for max_float_text bytes, and returns the end.
+char* format_float(char* out, double x) noexcept;
+
+}  // namespace protocols::text

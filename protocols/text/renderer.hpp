@@ -1,0 +1,268 @@
+// The one renderer of the text form, generic over any value built from records (record_name +
+// fields), signal kinds (kind_names + params variant), plain kinds (enums with name_of), lists
+// and leaves. It writes to a sink: a counting sink measures the exact text, a writing sink
+// fills room of that size, so the layout exists once.
+#pragma once
+
+#include <array>
+#include <charconv>
+#include <concepts>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <variant>
+
+#include "protocols/text/escape.hpp"
+#include "protocols/text/float_text.hpp"
+
+namespace protocols::text {
+
+struct TextSize {
+    std::size_t length;  // bytes
+    bool ascii;          // every byte below 0x80
+};
+
+namespace detail {
+
+template <class T>
+concept Record = requires {
+    { T::record_name } -> std::convertible_to<std::string_view>;
+};
+
+template <class T>
+concept SignalKind = requires(const T& v) {
+    { T::kind_names[0] } -> std::convertible_to<std::string_view>;
+    { v.params.index() } -> std::convertible_to<std::size_t>;
+};
+
+template <class T>
+concept PlainKind = std::is_enum_v<T> && requires(T v) {
+    { name_of(v) } -> std::convertible_to<std::string_view>;
+};
+
+template <class T>
+concept List = !std::same_as<T, std::string> && requires(const T& v) {
+    typename T::value_type;
+    { std::span<const typename T::value_type>(v) };
+};
+
+inline constexpr std::string_view blanks = "                                ";  // 32 spaces
+
+// Decimal digits of 0..99, two per value.
+inline constexpr char digit_pairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+inline std::size_t sample_chars(std::int16_t s) noexcept {
+    const int v = s;
+    const unsigned a = v < 0 ? static_cast<unsigned>(-v) : static_cast<unsigned>(v);
+    return (v < 0) + 1 + (a >= 10) + (a >= 100) + (a >= 1000) + (a >= 10000);
+}
+
+inline char* put_sample(char* p, std::int16_t s) noexcept {
+    const int v = s;
+    unsigned a = static_cast<unsigned>(v);
+    if (v < 0) {
+        *p++ = '-';
+        a = static_cast<unsigned>(-v);
+    }
+    if (a < 10) {
+        *p = static_cast<char>('0' + a);
+        return p + 1;
+    }
+    if (a < 100) {
+        std::memcpy(p, digit_pairs + 2 * a, 2);
+        return p + 2;
+    }
+    if (a < 1000) {
+        *p = static_cast<char>('0' + a / 100);
+        std::memcpy(p + 1, digit_pairs + 2 * (a % 100), 2);
+        return p + 3;
+    }
+    if (a < 10000) {
+        std::memcpy(p, digit_pairs + 2 * (a / 100), 2);
+        std::memcpy(p + 2, digit_pairs + 2 * (a % 100), 2);
+        return p + 4;
+    }
+    *p = static_cast<char>('0' + a / 10000);
+    a %= 10000;
+    std::memcpy(p + 1, digit_pairs + 2 * (a / 100), 2);
+    std::memcpy(p + 3, digit_pairs + 2 * (a % 100), 2);
+    return p + 5;
+}
+
+// Measures without writing.
+struct CountingSink {
+    std::size_t length = 0;
+    bool ascii = true;
+
+    void text(std::string_view s) noexcept { length += s.size(); }
+    void spaces(std::size_t n) noexcept { length += n; }
+    void quoted(std::string_view utf8) noexcept {
+        const QuotedSize q = quoted_size(utf8);
+        length += q.length;
+        ascii = ascii && q.ascii;
+    }
+    // One line per sample: indent, the number, ",\n".
+    void sample_lines(std::size_t indent, std::span<const std::int16_t> samples) noexcept {
+        std::size_t n = samples.size() * (indent + 2);
+        for (const std::int16_t s : samples) n += sample_chars(s);
+        length += n;
+    }
+};
+
+// Writes into room that a CountingSink measured.
+struct WritingSink {
+    char* p;
+
+    void text(std::string_view s) noexcept {
+        std::memcpy(p, s.data(), s.size());
+        p += s.size();
+    }
+    void spaces(std::size_t n) noexcept {
+        std::memset(p, ' ', n);
+        p += n;
+    }
+    void quoted(std::string_view utf8) noexcept { p = write_quoted(p, utf8); }
+    void sample_lines(std::size_t indent, std::span<const std::int16_t> samples) noexcept {
+        // A protocol's samples sit at 24 spaces; a fixed-size copy keeps that loop tight.
+        if (indent == 24)
+            p = lines_at<24>(p, samples);
+        else
+            for (const std::int16_t s : samples) {
+                spaces(indent);
+                p = put_sample(p, s);
+                std::memcpy(p, ",\n", 2);
+                p += 2;
+            }
+    }
+
+private:
+    template <std::size_t Indent>
+    static char* lines_at(char* out, std::span<const std::int16_t> samples) noexcept {
+        static_assert(Indent <= blanks.size());
+        for (const std::int16_t s : samples) {
+            std::memcpy(out, blanks.data(), Indent);
+            out = put_sample(out + Indent, s);
+            std::memcpy(out, ",\n", 2);
+            out += 2;
+        }
+        return out;
+    }
+};
+
+template <class Sink>
+class Renderer {
+public:
+    explicit Renderer(Sink& sink) : out_(sink) {}
+
+    template <class T>
+    void value(const T& v, int level) {
+        if constexpr (std::same_as<T, bool>) {
+            out_.text(v ? "true" : "false");
+        } else if constexpr (std::integral<T>) {
+            char buf[24];
+            out_.text({buf, static_cast<std::size_t>(std::to_chars(buf, buf + sizeof buf, v).ptr - buf)});
+        } else if constexpr (std::same_as<T, double>) {
+            char buf[max_float_text];
+            out_.text({buf, static_cast<std::size_t>(format_float(buf, v) - buf)});
+        } else if constexpr (std::same_as<T, std::string>) {
+            out_.quoted(v);
+        } else if constexpr (PlainKind<T>) {
+            out_.text(name_of(v));
+        } else if constexpr (SignalKind<T>) {
+            signal_kind(v, level);
+        } else if constexpr (Record<T>) {
+            record(v, level);
+        } else if constexpr (List<T>) {
+            list(std::span<const typename T::value_type>(v), level);
+        } else {
+            static_assert(sizeof(T) == 0, "no text form for this type");
+        }
+    }
+
+private:
+    void indent(int level) { out_.spaces(4 * static_cast<std::size_t>(level)); }
+
+    template <class T>
+    void record(const T& v, int level) {
+        out_.text(T::record_name);
+        out_.text(" {\n");
+        T::fields(v, [&](std::string_view name, const auto& field) {
+            indent(level + 1);
+            out_.text(name);
+            out_.text(": ");
+            value(field, level + 1);
+            out_.text(",\n");
+        });
+        indent(level);
+        out_.text("}");
+    }
+
+    template <class T>
+    void signal_kind(const T& v, int level) {
+        out_.text(T::kind_names[v.params.index()]);
+        out_.text("(\n");
+        indent(level + 1);
+        std::visit([&](const auto& payload) { value(payload, level + 1); }, v.params);
+        out_.text(",\n");
+        indent(level);
+        out_.text(")");
+    }
+
+    template <class E>
+    void list(std::span<const E> elements, int level) {
+        if (elements.empty()) {
+            out_.text("[]");
+            return;
+        }
+        out_.text("[\n");
+        if constexpr (std::same_as<E, std::int16_t>) {
+            out_.sample_lines(4 * static_cast<std::size_t>(level + 1), elements);
+        } else {
+            for (const E& e : elements) {
+                indent(level + 1);
+                value(e, level + 1);
+                out_.text(",\n");
+            }
+        }
+        indent(level);
+        out_.text("]");
+    }
+
+    Sink& out_;
+};
+
+}  // namespace detail
+
+// The exact size of value's text at the given level.
+template <class T>
+TextSize measure_value(const T& value, int level = 0) {
+    detail::CountingSink sink;
+    detail::Renderer<detail::CountingSink>(sink).value(value, level);
+    return {sink.length, sink.ascii};
+}
+
+// Writes value's text at out, which has room for measure_value(value, level).length bytes;
+// returns the end.
+template <class T>
+char* render_value_into(const T& value, char* out, int level = 0) {
+    detail::WritingSink sink{out};
+    detail::Renderer<detail::WritingSink>(sink).value(value, level);
+    return sink.p;
+}
+
+// The text of any record, list or leaf, rendered at the given level.
+template <class T>
+std::string render_value(const T& value, int level = 0) {
+    std::string text(measure_value(value, level).length, '\0');
+    render_value_into(value, text.data(), level);
+    return text;
+}
+
+}  // namespace protocols::text
