@@ -260,8 +260,16 @@ char* render_value_into(const T& value, char* out, int level = 0) {
 // The text of any record, list or leaf, rendered at the given level.
 template <class T>
 std::string render_value(const T& value, int level = 0) {
-    std::string text(measure_value(value, level).length, '\0');
+    const std::size_t length = measure_value(value, level).length;
+    std::string text;
+#if defined(__cpp_lib_string_resize_and_overwrite)
+    text.resize_and_overwrite(length, [&](char* room, std::size_t) {
+        return static_cast<std::size_t>(render_value_into(value, room, level) - room);
+    });
+#else
+    text.resize(length);
     render_value_into(value, text.data(), level);
+#endif
     return text;
 }
 
