@@ -1,0 +1,329 @@
+"""Protocol.save: the bytes of the file, the name check, argument handling and file errors."""
+
+import os
+import pathlib
+import struct
+
+import pytest
+
+from conftest import run_python
+from pyvora import Channel, Coil, Protocol
+
+# A new protocol (VORA_TARGET_MACHINE unset) saved at once, 16 bytes a row.
+DEFAULT_FILE = bytes.fromhex(
+    "00 00 00 00 00 00 00 54 40 02 01 07 44 65 66 61"
+    "75 6c 74 00 00 00 00 00 c0 62 40 9a 99 99 99 99"
+    "99 b9 3f 00 00 00 00 00 00 44 40 01 00 00 00 00"
+    "00 a0 74 40 ef da 9f ee da 9f 36 40 dd 01 01 01"
+    "00 00 00 00 00 a0 74 40 01 00 00 00 00 00 a0 74"
+    "40 06 00 00 00 01 33 33 33 33 33 33 d3 3f 00 00"
+    "00 00 00 00 e0 3f 00 00 00 00 00 00 44 40 00 00"
+    "00 00 00 00 44 40 00 00 00 00 00 80 51 40 00 00"
+    "00 00 00 40 80 40 00 00 00 00 00 00 00 00 00 00"
+    "00 00 00 00 4e 40 01 00 00 00 00 00 00 00 00 00"
+    "01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
+    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
+    "00 00 00 00 00 00 00 00 01"
+)
+SIGNALS_AT = 150  # the signal table starts here while the machine description is the default
+AFTER_SIGNALS = 41  # two channel records, 16 trace flags, the subsampling factor
+FILLED_TABLE = bytes.fromhex("01 00 0000000000000000")  # one Constant 0.0
+NAME_MESSAGE = 'assertion failed: filepath.ends_with(".vora")'
+UNWRAP = "called `Result::unwrap()` on an `Err` value: "
+
+
+def panic_message(call):
+    try:
+        call()
+    except BaseException as e:  # the panic exception derives from BaseException only
+        assert type(e).__name__ == "PanicException", repr(e)
+        return str(e)
+    pytest.fail("no PanicException raised")
+
+
+def os_error_message(code, kind):
+    text = os.strerror(code)
+    assert text.isprintable() and text.isascii()
+    quoted = '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+    return f"{UNWRAP}Os {{ code: {code}, kind: {kind}, message: {quoted} }}"
+
+
+def saved(protocol, path):
+    assert protocol.save(str(path)) is None
+    return pathlib.Path(path).read_bytes()
+
+
+def signal_table(data):
+    return data[SIGNALS_AT:-AFTER_SIGNALS]
+
+
+def assert_table_empty(protocol):
+    """The empty table was not filled: the next signal still takes position 0."""
+    assert protocol.add_constant_signal(0.5) == 0
+
+
+def test_default_file(fresh, tmp_path):
+    assert saved(fresh, tmp_path / "p.vora") == DEFAULT_FILE
+
+
+@pytest.mark.parametrize("value", ["", "1"])
+def test_target_machine_changes_only_the_first_byte(monkeypatch, tmp_path, value):
+    monkeypatch.setenv("VORA_TARGET_MACHINE", value)
+    protocol = Protocol()
+    monkeypatch.delenv("VORA_TARGET_MACHINE")  # only creation reads it
+    assert saved(protocol, tmp_path / "p.vora") == b"\x01" + DEFAULT_FILE[1:]
+
+
+class StrSub(str):
+    pass
+
+
+@pytest.mark.parametrize(
+    "name, call",
+    [("x.vora", lambda p, n: p.save(n)), (".vora", lambda p, n: p.save(n)),
+     ("d/p.vora", lambda p, n: p.save(n)), ("\u00e9\u30c6.vora", lambda p, n: p.save(n)),
+     ("x.vora", lambda p, n: p.save(filepath=n)), ("x.vora", lambda p, n: p.save(StrSub(n)))],
+    ids=["plain", "suffix-only", "subdirectory", "non-ascii", "keyword", "str-subclass"],
+)
+def test_accepted_names_are_relative_to_the_current_directory(fresh, tmp_path, monkeypatch, name, call):
+    (tmp_path / "d").mkdir()
+    monkeypatch.chdir(tmp_path)
+    assert call(fresh, name) is None
+    assert (tmp_path / name).read_bytes() == DEFAULT_FILE
+
+
+@pytest.mark.parametrize("name", [".VORA", "x.Vora", "x.vora.bak", "vora", "x.vor", "", "x.vora ", "x.vor\u0430"])
+def test_refused_names_change_nothing(fresh, tmp_path, monkeypatch, name):
+    monkeypatch.chdir(tmp_path)
+    assert panic_message(lambda: fresh.save(name)) == NAME_MESSAGE
+    assert list(tmp_path.iterdir()) == []
+    assert_table_empty(fresh)
+
+
+@pytest.mark.parametrize(
+    "argument, type_name",
+    [(pathlib.Path("x.vora"), "PosixPath"), (b"x.vora", "bytes"), (None, "NoneType"), (5, "int"),
+     (bytearray(b"x.vora"), "bytearray")],
+)
+def test_non_str_paths_are_refused(fresh, tmp_path, monkeypatch, argument, type_name):
+    monkeypatch.chdir(tmp_path)
+    with pytest.raises(TypeError) as caught:
+        fresh.save(argument)
+    assert str(caught.value) == f"argument 'filepath': '{type_name}' object cannot be cast as 'str'"
+    assert list(tmp_path.iterdir()) == []
+    assert_table_empty(fresh)
+
+
+def test_lone_surrogate_raises_the_encoding_error(fresh, tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    with pytest.raises(UnicodeEncodeError) as caught:
+        fresh.save("\ud800.vora")
+    assert (caught.value.encoding, caught.value.reason) == ("utf-8", "surrogates not allowed")
+    assert list(tmp_path.iterdir()) == []
+    assert_table_empty(fresh)
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [(lambda p: p.save(), "Protocol.save() missing 1 required positional argument: 'filepath'"),
+     (lambda p: p.save("a.vora", "b.vora"), "Protocol.save() takes 1 positional arguments but 2 were given"),
+     (lambda p: p.save(path="a.vora"), "Protocol.save() got an unexpected keyword argument 'path'"),
+     (lambda p: p.save("a.vora", filepath="b.vora"), "Protocol.save() got multiple values for argument 'filepath'")],
+)
+def test_binding_errors(fresh, tmp_path, monkeypatch, call, message):
+    monkeypatch.chdir(tmp_path)
+    with pytest.raises(TypeError) as caught:
+        call(fresh)
+    assert str(caught.value) == message
+    assert list(tmp_path.iterdir()) == []
+
+
+def missing_directory(tmp_path):
+    return tmp_path / "missing" / "x.vora"
+
+
+def existing_directory(tmp_path):
+    (tmp_path / "x.vora").mkdir()
+    return tmp_path / "x.vora"
+
+
+def full_device(tmp_path):
+    if not os.path.exists("/dev/full"):
+        pytest.skip("no /dev/full")
+    (tmp_path / "x.vora").symlink_to("/dev/full")
+    return tmp_path / "x.vora"
+
+
+def nul_in_name(tmp_path):
+    return f"{tmp_path}/x\0.vora"
+
+
+@pytest.mark.parametrize(
+    "make_path, message",
+    [(missing_directory, os_error_message(2, "NotFound")),
+     (existing_directory, os_error_message(21, "IsADirectory")),
+     (full_device, os_error_message(28, "StorageFull")),
+     (nul_in_name, UNWRAP + 'Error { kind: InvalidInput, message: "file name contained an unexpected NUL byte" }')],
+    ids=["missing-directory", "directory", "write-fails", "nul"],
+)
+def test_file_errors_after_the_table_is_filled(fresh, tmp_path, make_path, message):
+    path = make_path(tmp_path)
+    before = sorted(p.name for p in tmp_path.iterdir())
+    assert panic_message(lambda: fresh.save(str(path))) == message
+    assert sorted(p.name for p in tmp_path.iterdir()) == before
+    # The fill happened before the failure and stays; the protocol is still usable.
+    assert saved(fresh, tmp_path / "ok.vora") == DEFAULT_FILE
+    assert fresh.add_constant_signal(0.5) == 1
+
+
+PERMISSION_SNIPPET = """
+import os
+if os.geteuid() == 0:
+    os.setgid(65534)
+    os.setuid(65534)  # root is not stopped by permission bits
+from pyvora import Protocol
+p = Protocol()
+try:
+    p.save(PATH)
+except BaseException as e:
+    print(type(e).__name__)
+    print(str(e))
+p.add_constant_signal(0.5) == 1 or print("not filled")
+"""
+
+
+def test_permission_denied(tmp_path):
+    locked = tmp_path / "locked"
+    locked.mkdir(mode=0o555)
+    code = PERMISSION_SNIPPET.replace("PATH", repr(str(locked / "x.vora")))
+    result = run_python(code)
+    if os.geteuid() == 0 and "Operation not permitted" in result.stderr:
+        pytest.skip("cannot drop root privileges here")
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["PanicException", os_error_message(13, "PermissionDenied")]
+    assert list(locked.iterdir()) == []
+
+
+def test_overwrites_in_place(fresh, tmp_path):
+    path = tmp_path / "x.vora"
+    path.write_bytes(b"\xff" * 1000)
+    path.chmod(0o600)
+    inode = path.stat().st_ino
+    assert saved(fresh, path) == DEFAULT_FILE
+    assert saved(fresh, path) == DEFAULT_FILE  # a second save gives the same bytes
+    assert (path.stat().st_ino, path.stat().st_mode & 0o777) == (inode, 0o600)
+
+
+@pytest.mark.parametrize("umask", [0o022, 0o077, 0o000, 0o137])
+def test_new_file_mode_follows_the_umask(fresh, tmp_path, umask):
+    old = os.umask(umask)
+    try:
+        fresh.save(str(tmp_path / "x.vora"))
+    finally:
+        os.umask(old)
+    assert (tmp_path / "x.vora").stat().st_mode & 0o7777 == 0o666 & ~umask
+
+
+def test_fill_shows_in_the_text_form(fresh, tmp_path):
+    if "signals: [" not in str(fresh):
+        pytest.skip("text form not available yet")
+    assert "        signals: [],\n" in str(fresh)
+    fresh.save(str(tmp_path / "x.vora"))
+    text = str(fresh)
+    table = text[text.index("        signals: [") : text.index("        channel_a_settings:")]
+    assert table == (
+        "        signals: [\n"
+        "            Constant(\n"
+        "                ConstantSignalParams {\n"
+        "                    value: 0.0,\n"
+        "                },\n"
+        "            ),\n"
+        "        ],\n"
+    )
+
+
+def bits(hex_text):
+    return struct.unpack("<d", bytes.fromhex(hex_text))[0]
+
+
+@pytest.mark.parametrize(
+    "add, record",
+    [(lambda p: p.add_constant_signal(0.25), "00 0000000000 00d0 3f"),
+     (lambda p: p.add_constant_signal(-0.0), "00 0000000000000080"),
+     (lambda p: p.add_constant_signal(bits("0100000000 00f8ff")), "00 0100000000 00f8ff"),
+     (lambda p: p.add_constant_signal(bits("efbeadde00 00f07f")), "00 efbeadde00 00f07f"),
+     (lambda p: p.add_constant_signal(float("-inf")), "00 000000000000f0ff"),
+     (lambda p: p.add_sine_signal(1.0, 10.0, depth=0.5),
+      "01 000000000000f03f 0000000000002440 0000000000000000 000000000000e03f"),
+     (lambda p: p.add_sine_signal(-1, 0.1, 3.0),
+      "01 000000000000f0bf 9a9999999999b93f 0000000000000840 000000000000f03f"),
+     (lambda p: p.add_ramp_signal(1, 2, 3), "02 000000000000f03f 0000000000000040 0000000000000840"),
+     (lambda p: p.add_mixed_signal(0, 1), "03 00 01"),
+     (lambda p: p.add_mixed_signal(128, 2**64 - 1), "03 8001 ffffffffffffffffff01"),
+     (lambda p: p.add_mixed_signal(True, 16384), "03 01 808001")],
+    ids=["constant", "negative-zero", "nan-payload", "signalling-nan", "-inf", "sine", "sine-defaults",
+         "ramp", "mixed", "mixed-wide", "mixed-bool"],
+)
+def test_signal_records(fresh, tmp_path, add, record):
+    assert add(fresh) == 0
+    data = saved(fresh, tmp_path / "x.vora")
+    assert signal_table(data) == bytes.fromhex("01" + record)
+    assert data[:SIGNALS_AT] + data[-AFTER_SIGNALS:] == DEFAULT_FILE[:SIGNALS_AT] + DEFAULT_FILE[-AFTER_SIGNALS:]
+
+
+@pytest.mark.parametrize("count, count_bytes", [(127, "7f"), (128, "80 01"), (300, "ac 02")])
+def test_signal_count_is_a_varint(fresh, tmp_path, count, count_bytes):
+    for _ in range(count):
+        fresh.add_constant_signal(0.0)
+    table = signal_table(saved(fresh, tmp_path / "x.vora"))
+    assert table == bytes.fromhex(count_bytes) + bytes(9) * count
+
+
+def test_arbitrary_signal_samples(fresh, tmp_path):
+    numpy = pytest.importorskip("numpy")
+    fresh.set_session_duration(0.01)
+    samples = numpy.zeros(50)
+    samples[:6] = [1.0, 0.5, 0.1, 1 / 32767, 64 / 32767, 1000 / 32767]
+    try:
+        fresh.add_arbitrary_signal(samples)
+    except TypeError:
+        pytest.skip("add_arbitrary_signal not available yet")
+    data = saved(fresh, tmp_path / "x.vora")
+    # The count is 50 samples (0x32), not the number of bytes that follow.
+    assert signal_table(data) == bytes.fromhex("01 04 32 feff03 808002 9a33 02 8001 d00f" + "00" * 44)
+    assert data[142:150] == bytes.fromhex("7b14ae47e17a843f")  # 0.01
+
+
+def test_routing_intensity_and_duration_reach_their_offsets(fresh, tmp_path):
+    fresh.set_amplitude_source(Coil.A1, 2)
+    fresh.set_modulation_source(Channel.A, 1, True)
+    fresh.set_amplitude_source(Coil.B2, 5, external=True)
+    fresh.enable_channel(Channel.B)
+    fresh.set_stimulation_intensity(0.2)
+    fresh.set_session_duration(1800)
+    expected = bytearray(DEFAULT_FILE)
+    expected[134:142] = bytes.fromhex("9a99999999 99c93f")
+    expected[142:150] = bytes.fromhex("0000000000 209c40")
+    expected[160:172] = bytes.fromhex("01 020000 000000 000101 00 00")
+    expected[172:184] = bytes.fromhex("01 000000 000501 000000 00 00")
+    assert saved(fresh, tmp_path / "x.vora") == expected
+
+
+def test_negative_zero_intensity_is_kept(fresh, tmp_path):
+    fresh.set_stimulation_intensity(-0.0)
+    assert saved(fresh, tmp_path / "x.vora")[134:142] == bytes.fromhex("00000000000000 80")
+
+
+def test_save_needs_the_protocol_to_itself(fresh, tmp_path):
+    path = tmp_path / "x.vora"
+
+    class SavesWhileConverted:
+        def __float__(self):
+            fresh.save(str(path))
+            return 2.0
+
+    with pytest.raises(RuntimeError, match="^Already borrowed$"):
+        fresh.set_session_duration(SavesWhileConverted())
+    assert not path.exists()
+    assert_table_empty(fresh)
+    assert fresh.get_num_samples() == 300000
