@@ -184,7 +184,7 @@ if os.geteuid() == 0:
 from pyvora import Protocol
 p = Protocol()
 try:
-    p.save(PATH)
+    p.save({path!r})
 except BaseException as e:
     print(type(e).__name__)
     print(str(e))
@@ -195,13 +195,38 @@ p.add_constant_signal(0.5) == 1 or print("not filled")
 def test_permission_denied(tmp_path):
     locked = tmp_path / "locked"
     locked.mkdir(mode=0o555)
-    code = PERMISSION_SNIPPET.replace("PATH", repr(str(locked / "x.vora")))
+    code = PERMISSION_SNIPPET.format(path=str(locked / "x.vora"))
     result = run_python(code)
     if os.geteuid() == 0 and "Operation not permitted" in result.stderr:
         pytest.skip("cannot drop root privileges here")
     assert result.returncode == 0, result.stderr
     assert result.stdout.splitlines() == ["PanicException", os_error_message(13, "PermissionDenied")]
     assert list(locked.iterdir()) == []
+
+
+SIZE_LIMIT_SNIPPET = """
+import os, resource, signal
+from pyvora import Protocol
+os.environ.pop("VORA_TARGET_MACHINE", None)
+signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+resource.setrlimit(resource.RLIMIT_FSIZE, ({limit}, resource.RLIM_INFINITY))
+try:
+    Protocol().save({path!r})
+except BaseException as e:
+    print(str(e))
+"""
+
+
+@pytest.mark.parametrize("limit", [0, 100, 200, 201])
+def test_short_writes_continue_until_the_size_limit_stops_them(tmp_path, limit):
+    """The system takes only as many bytes as the file size limit allows; the rest fails."""
+    path = tmp_path / "x.vora"
+    code = SIZE_LIMIT_SNIPPET.format(limit=limit, path=str(path))
+    result = run_python(code)
+    assert result.returncode == 0, result.stderr
+    expected = "" if limit >= len(DEFAULT_FILE) else os_error_message(27, "FileTooLarge")
+    assert result.stdout.strip() == expected
+    assert path.read_bytes() == DEFAULT_FILE[:limit]
 
 
 def test_overwrites_in_place(fresh, tmp_path):
