@@ -1,0 +1,23 @@
+// NumPy's C array interface for the extension. The table of entry points is filled on first
+// use of an arbitrary signal, never at import, so `import pyvora` does not load NumPy.
+// numpy_api.cpp is the one unit that defines the table; every other unit includes this header
+// and shares it.
+#pragma once
+
+#include "pyvora/python.hpp"
+
+#define NPY_NO_DEPRECATED_API NPY_1_7_API_VERSION
+#define PY_ARRAY_UNIQUE_SYMBOL pyvora_ARRAY_API
+#ifndef PYVORA_DEFINE_NUMPY_API
+#define NO_IMPORT_ARRAY
+#endif
+#include <numpy/arrayobject.h>
+
+namespace pyvora {
+
+// Loads NumPy's array interface once; later calls return at once. On failure it throws
+// protocols::Failure "Failed to access NumPy array API capsule: <reason>" and the next call
+// tries again.
+void load_numpy_api();
+
+}  // namespace pyvora
