@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Runs the whole test command once for every CPython 3.11+ this machine provides: those on PATH
+# and those installed by pyenv (whose shims refuse versions that are not activated).
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+find_interpreter() {
+  local minor=$1 candidate
+  for candidate in "$(command -v "python3.$minor" || true)" \
+                   "${PYENV_ROOT:-$HOME/.pyenv}"/versions/3."$minor".*/bin/python3."$minor"; do
+    [ -n "$candidate" ] && [ -x "$candidate" ] || continue
+    if "$candidate" -c 'import sys' 2>/dev/null; then
+      echo "$candidate"
+      return
+    fi
+  done
+}
+
+status=0
+for minor in 11 12 13 14 15; do
+  interpreter=$(find_interpreter "$minor")
+  [ -n "$interpreter" ] || continue
+  echo "=== Python 3.$minor ($interpreter)"
+  PYTHON="$interpreter" bash scripts/test.sh || status=1
+done
+exit $status
