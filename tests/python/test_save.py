@@ -2,6 +2,7 @@
 
 import os
 import pathlib
+import socket
 import struct
 
 import pytest
@@ -75,7 +76,15 @@ def test_target_machine_changes_only_the_first_byte(monkeypatch, tmp_path, value
 
 
 class StrSub(str):
-    pass
+    """Its own text is what counts, not what its methods claim."""
+
+    def __str__(self):
+        return "elsewhere.vora"
+
+    __fspath__ = __str__
+
+    def endswith(self, *args):
+        return True
 
 
 @pytest.mark.parametrize(
@@ -92,7 +101,9 @@ def test_accepted_names_are_relative_to_the_current_directory(fresh, tmp_path, m
     assert (tmp_path / name).read_bytes() == DEFAULT_FILE
 
 
-@pytest.mark.parametrize("name", [".VORA", "x.Vora", "x.vora.bak", "vora", "x.vor", "", "x.vora ", "x.vor\u0430"])
+@pytest.mark.parametrize(
+    "name", [".VORA", "x.Vora", "x.vora.bak", "vora", "x.vor", "", "x.vora ", "x.vor\u0430", "x\0.txt", StrSub("x.txt")]
+)
 def test_refused_names_change_nothing(fresh, tmp_path, monkeypatch, name):
     monkeypatch.chdir(tmp_path)
     assert panic_message(lambda: fresh.save(name)) == NAME_MESSAGE
@@ -158,15 +169,40 @@ def nul_in_name(tmp_path):
     return f"{tmp_path}/x\0.vora"
 
 
+def file_as_directory(tmp_path):
+    (tmp_path / "f").write_bytes(b"")
+    return tmp_path / "f" / "x.vora"
+
+
+def symlink_loop(tmp_path):
+    (tmp_path / "x.vora").symlink_to("x.vora")
+    return tmp_path / "x.vora"
+
+
+def too_long(tmp_path):
+    return tmp_path / ("a" * 300 + ".vora")
+
+
+def unix_socket(tmp_path):
+    with socket.socket(socket.AF_UNIX) as s:
+        s.bind(os.path.relpath(tmp_path / "x.vora"))  # socket addresses are short
+    return tmp_path / "x.vora"
+
+
 @pytest.mark.parametrize(
     "make_path, message",
     [(missing_directory, os_error_message(2, "NotFound")),
      (existing_directory, os_error_message(21, "IsADirectory")),
      (full_device, os_error_message(28, "StorageFull")),
-     (nul_in_name, UNWRAP + 'Error { kind: InvalidInput, message: "file name contained an unexpected NUL byte" }')],
-    ids=["missing-directory", "directory", "write-fails", "nul"],
+     (nul_in_name, UNWRAP + 'Error { kind: InvalidInput, message: "file name contained an unexpected NUL byte" }'),
+     (file_as_directory, os_error_message(20, "NotADirectory")),
+     (symlink_loop, os_error_message(40, "FilesystemLoop")),
+     (too_long, os_error_message(36, "InvalidFilename")),
+     (unix_socket, os_error_message(6, "Uncategorized"))],
+    ids=["missing-directory", "directory", "write-fails", "nul", "not-a-directory", "loop", "too-long", "socket"],
 )
-def test_file_errors_after_the_table_is_filled(fresh, tmp_path, make_path, message):
+def test_file_errors_after_the_table_is_filled(fresh, tmp_path, monkeypatch, make_path, message):
+    monkeypatch.chdir(tmp_path)
     path = make_path(tmp_path)
     before = sorted(p.name for p in tmp_path.iterdir())
     assert panic_message(lambda: fresh.save(str(path))) == message
@@ -308,14 +344,14 @@ def test_arbitrary_signal_samples(fresh, tmp_path):
     numpy = pytest.importorskip("numpy")
     fresh.set_session_duration(0.01)
     samples = numpy.zeros(50)
-    samples[:6] = [1.0, 0.5, 0.1, 1 / 32767, 64 / 32767, 1000 / 32767]
+    samples[:9] = [q / 32767 for q in (32767, 16383.5, 3276.7, 1, 63, 64, 1000, 8191, 8192)]
     try:
         fresh.add_arbitrary_signal(samples)
     except TypeError:
         pytest.skip("add_arbitrary_signal not available yet")
     data = saved(fresh, tmp_path / "x.vora")
     # The count is 50 samples (0x32), not the number of bytes that follow.
-    assert signal_table(data) == bytes.fromhex("01 04 32 feff03 808002 9a33 02 8001 d00f" + "00" * 44)
+    assert signal_table(data) == bytes.fromhex("01 04 32 feff03 808002 9a33 02 7e 8001 d00f fe7f 808001" + "00" * 41)
     assert data[142:150] == bytes.fromhex("7b14ae47e17a843f")  # 0.01
 
 
@@ -339,16 +375,18 @@ def test_negative_zero_intensity_is_kept(fresh, tmp_path):
     assert saved(fresh, tmp_path / "x.vora")[134:142] == bytes.fromhex("00000000000000 80")
 
 
-def test_save_needs_the_protocol_to_itself(fresh, tmp_path):
-    path = tmp_path / "x.vora"
+@pytest.mark.parametrize("argument", ["x.vora", "x.txt", 5], ids=["good", "bad-name", "not-str"])
+def test_save_needs_the_protocol_to_itself(fresh, tmp_path, monkeypatch, argument):
+    """Access is taken before the argument is looked at, so its errors come second."""
+    monkeypatch.chdir(tmp_path)
 
     class SavesWhileConverted:
         def __float__(self):
-            fresh.save(str(path))
+            fresh.save(argument)
             return 2.0
 
     with pytest.raises(RuntimeError, match="^Already borrowed$"):
         fresh.set_session_duration(SavesWhileConverted())
-    assert not path.exists()
+    assert list(tmp_path.iterdir()) == []
     assert_table_empty(fresh)
     assert fresh.get_num_samples() == 300000
