@@ -1,10 +1,9 @@
 """Compose stimulation protocols for two-channel stimulators and save them as .vora files."""
 
-from typing import ClassVar, SupportsFloat, SupportsIndex, final
+from typing import ClassVar, SupportsFloat, SupportsIndex, TypeAlias, final
 
 import numpy
 import numpy.typing
-from typing_extensions import TypeAlias
 
 # Float parameters take anything float() takes apart from text: int, bool, objects with
 # __float__ or __index__. Positions take int or any object with __index__ (NumPy integers).
