@@ -70,6 +70,10 @@ PyObject* create_enum(const EnumDescription& d, PyTypeObject*& slot) {
             m->number = i;
             check_status(PyObject_SetAttrString(type.get(), d.members[i], member.get()));
         }
+        // Members are in place: from now on nobody may rebind or add class attributes, so
+        // Coil.A1 always names coil A1.
+        tp->tp_flags |= Py_TPFLAGS_IMMUTABLETYPE;
+        PyType_Modified(tp);
         slot = tp;
         Py_INCREF(type.get());  // the slot keeps the class for the life of the process
         return type.release();

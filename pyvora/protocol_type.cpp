@@ -77,7 +77,8 @@ PyObject* create_protocol_type() {
             {Py_tp_methods, method_table().data()},
             {0, nullptr},
         };
-        PyType_Spec spec{"builtins.Protocol", sizeof(ProtocolObject), 0, Py_TPFLAGS_DEFAULT, slots};
+        PyType_Spec spec{"builtins.Protocol", sizeof(ProtocolObject), 0,
+                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
         Ref type = check(PyType_FromSpec(&spec));
         protocol_class = reinterpret_cast<PyTypeObject*>(type.get());
         Py_INCREF(type.get());  // kept for the life of the process

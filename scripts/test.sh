@@ -23,6 +23,10 @@ echo "== building pyvora for Python $version"
 echo "== pytest"
 "$py" -m pytest -q tests/python
 
+echo "== type stubs"
+"$py" -m mypy.stubtest pyvora
+"$py" -m mypy examples/compose_session.py
+
 echo "== C++ unit tests"
 export PATH="$venv/bin:$PATH"
 cmake -S . -B build/cpp -G Ninja -DPYVORA_BUILD_MODULE=OFF -DPYVORA_BUILD_TESTS=ON >/dev/null

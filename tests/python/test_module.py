@@ -314,3 +314,14 @@ def test_target_machine_flag_read_at_construction(monkeypatch):
         if "running_on_target_machine" not in out.stdout:
             pytest.skip("text form not available yet")
         assert out.stdout.strip() == f"running_on_target_machine: {expected},"
+
+
+@pytest.mark.parametrize("cls, name, value", [(Coil, "A1", "B1"), (Channel, "B", "A"), (Protocol, "save", None)])
+def test_classes_cannot_be_rebound(cls, name, value):
+    original = getattr(cls, name)
+    replacement = getattr(cls, value) if isinstance(value, str) else value
+    with pytest.raises(TypeError):
+        setattr(cls, name, replacement)
+    with pytest.raises(TypeError):
+        setattr(cls, "extra", 1)
+    assert getattr(cls, name) is original
