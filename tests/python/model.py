@@ -494,10 +494,10 @@ def _quoted_list(names: list[str]) -> str:
 def bind(method: Method, args: tuple, kwargs: dict) -> list:
     qual = f"Protocol.{method.name}()"
     if not method.params:  # the interpreter's own no-argument convention
-        if args:
-            raise TypeError(f"{qual} takes no arguments ({len(args)} given)")
         if kwargs:
             raise TypeError(f"{qual} takes no keyword arguments")
+        if args:
+            raise TypeError(f"{qual} takes no arguments ({len(args)} given)")
         return []
     total = len(method.params)
     required = total - len(method.defaults)

@@ -12,7 +12,7 @@ The default run is short enough for the ordinary test command. A longer run:
 
     PYVORA_DIFFERENTIAL_EXAMPLES=2000 python -m pytest -q tests/python/test_differential.py
 
-(PYVORA_DIFFERENTIAL_STEPS sets the calls per example, 20 by default.) The run is derandomized
+(PYVORA_DIFFERENTIAL_STEPS sets the calls per example, 25 by default.) The run is derandomized
 and keeps no example database, so the same command reproduces a failure; Hypothesis prints the
 failing call sequence.
 """
@@ -31,7 +31,7 @@ from fractions import Fraction
 
 import numpy as np
 import pytest
-from hypothesis import HealthCheck, assume, settings
+from hypothesis import HealthCheck, event, settings
 from hypothesis import strategies as st
 from hypothesis.stateful import RuleBasedStateMachine, initialize, invariant, rule
 
@@ -39,8 +39,8 @@ import model
 import pyvora
 from pyvora import Channel, Coil
 
-EXAMPLES = int(os.environ.get("PYVORA_DIFFERENTIAL_EXAMPLES", "30"))
-STEPS = int(os.environ.get("PYVORA_DIFFERENTIAL_STEPS", "20"))
+EXAMPLES = int(os.environ.get("PYVORA_DIFFERENTIAL_EXAMPLES", "40"))
+STEPS = int(os.environ.get("PYVORA_DIFFERENTIAL_STEPS", "25"))
 # Arbitrary signals of the right length are built only up to this sample count (a 1800 s
 # session would need 9000000 samples on both sides at every try).
 MAX_ARRAY = 12000
@@ -213,11 +213,15 @@ special_floats = st.sampled_from([
 nan_payloads = st.builds(
     lambda sign, quiet, payload: nan_with(sign << 63 | 0x7FF << 52 | quiet << 51 | payload),
     st.integers(0, 1), st.integers(0, 1), st.integers(1, 2**51 - 1))
-# Values halfway between two shortest digit strings: the text takes the larger one.
+# Values halfway between two equally short digit strings (the text takes the larger one): odd
+# multiples of 2**-f within the binade 2**b, for the pairs (b, f) where such ties occur.
+TIE_BANDS = [(-25, 25), (-21, 23), (-17, 22), (-14, 21), (-10, 20), (-7, 19), (-3, 18), (0, 17),
+             (3, 16), (7, 15), (10, 14), (13, 13), (17, 12), (20, 11), (24, 10), (27, 9),
+             (30, 8), (34, 7), (37, 6), (40, 5), (44, 4), (47, 3), (49, 2), (50, 2)]
 tie_floats = st.builds(
-    lambda n, frac, sign: sign * (float(n) + frac),
-    st.integers(2**40, 2**53 - 1), st.sampled_from([0.25, 0.75, 0.125, 0.375, 0.625, 0.875]),
-    st.sampled_from([1.0, -1.0])).filter(lambda x: math.isfinite(x))
+    lambda band, position, sign: sign * math.ldexp(
+        2 ** (band[0] + band[1]) + (position % 2 ** (band[0] + band[1])) | 1, -band[1]),
+    st.sampled_from(TIE_BANDS), st.integers(0, 2**52), st.sampled_from([1.0, -1.0]))
 raw_floats = st.one_of(st.floats(), special_floats, nan_payloads, tie_floats,
                        st.floats(min_value=0.0, max_value=1.0))
 
@@ -250,11 +254,11 @@ indices = st.one_of(
     st.sampled_from([np.int64(7), np.uint64(2**64 - 1), np.int8(-1), np.True_, 1.5, 0.0,
                      np.float64(2.0), "1", None, Coil.B2]),
 )
-flags = st.sampled_from([True, False, True, False, np.True_, np.False_, 0, 1, None, "True", 1.0,
+flags = st.sampled_from([True, False, True, False, True, False, np.True_, np.False_, 0, 1, None, "True", 1.0,
                          IndexLike(1), Coil.A1, np.int64(1), np.array(True)])
 coils = st.sampled_from([Coil.A1, Coil.A2, Coil.B1, Coil.B2, Coil.A1, Coil.B2, Channel.A, 0, 3,
                          None, "A1", IndexLike(0)])
-channels = st.sampled_from([Channel.A, Channel.B, Channel.A, Channel.B, Coil.A1, 0, 1, None,
+channels = st.sampled_from([Channel.A, Channel.B, Channel.A, Channel.B, Channel.A, Channel.B, Coil.A1, 0, 1, None,
                             "B", True])
 
 OMIT = object()
@@ -286,10 +290,19 @@ BAD_SAMPLES = [math.nextafter(1.0, 2.0), math.nextafter(0.0, -1.0), -0.0, 1.5, -
                -math.inf, math.nan, nan_with(0xFFF8000000000001), nan_with(0x7FF0000000000001),
                2.0, -5e-324, 1.0, 0.0, 5e-324]
 
-array_specs = st.tuples(
+GOOD_SAMPLES = [0.0, -0.0, 1.0, 5e-324, 0.5, math.nextafter(1.0, 0.0), 0.5 / 32767.0,
+                1.5 / 32767.0, 32766.5 / 32767.0]
+GOOD_LAYOUTS = ["contiguous", "strided", "reversed", "unaligned", "subclass", "readonly"]
+
+any_array = st.tuples(
     st.sampled_from([0] * 8 + [-1, 1, "small"]),  # length: N, N - 1, N + 1, or tiny
     st.sampled_from(LAYOUTS), st.sampled_from(FILLS),
     st.lists(st.tuples(st.floats(0.0, 1.0, exclude_max=True), st.sampled_from(BAD_SAMPLES)),
+             max_size=3),
+    st.integers(0, 2**32 - 1))
+good_array = st.tuples(
+    st.just(0), st.sampled_from(GOOD_LAYOUTS), st.sampled_from(FILLS + ["halves"] * 3),
+    st.lists(st.tuples(st.floats(0.0, 1.0, exclude_max=True), st.sampled_from(GOOD_SAMPLES)),
              max_size=3),
     st.integers(0, 2**32 - 1))
 
@@ -409,6 +422,7 @@ class DifferentialMachine(RuleBasedStateMachine):
         got = outcome(lambda: getattr(self.real, name)(*real_args[0], **real_args[1]))
         want = outcome(lambda: self.model.call(name, *model_args))
         assert got == want, f"{name}{args!r} {kwargs!r}"
+        event(f"{name}: {got[1] if got[0] == 'raise' else 'returned'}")
         assert [h.seen for h in real_hooks] == [h.seen for h in model_hooks], name
         return got
 
@@ -428,14 +442,19 @@ class DifferentialMachine(RuleBasedStateMachine):
 
     @initialize(env=st.sampled_from([None] * 6 + [b"", b"1", b"\xff\xfe"]),
                 args=st.sampled_from([(), (), (), ((1,), {}), ((), {"x": 1}),
-                                      ((1, 2), {"y": 0})]))
-    def new_protocol(self, env, args):
+                                      ((1, 2), {"y": 0})]),
+                duration=st.one_of(st.none(), st.floats(0.01, 0.1), st.floats(0.01, 0.1),
+                                   st.floats(0.01, 0.1), st.floats(0.01, 0.1)))
+    def new_protocol(self, env, args, duration):
+        """Most examples run with a short session, so that arbitrary signals stay small."""
         with target_machine(env):
             if args:
                 got = outcome(lambda: pyvora.Protocol(*args[0], **args[1]))
                 assert got == outcome(lambda: model.Protocol(*args[0], **args[1]))
             self.real = pyvora.Protocol()
             self.model = model.Protocol()
+        if duration is not None:
+            self.both("set_session_duration", (duration,))
 
     @rule(call=calls("set_stimulation_intensity", {"intensity": float_args}))
     def set_stimulation_intensity(self, call):
@@ -476,13 +495,18 @@ class DifferentialMachine(RuleBasedStateMachine):
     def add_mixed_signal(self, call):
         self.both(*call)
 
-    @rule(spec=array_specs, by_keyword=st.booleans())
+    @rule(spec=any_array, by_keyword=st.booleans())
     def add_arbitrary_signal(self, spec, by_keyword):
         array = build_array(spec, self.model.num_samples())
         if by_keyword:
             self.both("add_arbitrary_signal", (), {"samples": array})
         else:
             self.both("add_arbitrary_signal", (array,))
+
+    @rule(spec=good_array)
+    def add_admissible_arbitrary_signal(self, spec):
+        """Arrays of the right length and range, so that quantisation is compared too."""
+        self.both("add_arbitrary_signal", (build_array(spec, self.model.num_samples()),))
 
     @rule(name=st.sampled_from(["get_num_samples", "get_sampling_rate"]),
           extra=st.sampled_from([(), (), ((1,), {}), ((), {"x": 1})]))
@@ -510,6 +534,7 @@ class DifferentialMachine(RuleBasedStateMachine):
         args = () if by_keyword else (paths["model"],)
         want = outcome(lambda: self.model.call("save", args, kwargs))
         assert got == want, f"save({target!r})"
+        event(f"save: {got[2][:60] if got[0] == 'raise' else 'returned'}")
         if got[0] == "return":
             real_bytes = pathlib.Path(paths["real"]).read_bytes()
             assert real_bytes == pathlib.Path(paths["model"]).read_bytes()
