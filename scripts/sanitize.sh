@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds pyvora and the C++ unit tests with AddressSanitizer and UndefinedBehaviorSanitizer and
-# runs both suites against them; any sanitizer report about our code fails the run.
+# runs both suites against them; any sanitizer report fails the run.
 # Needs the virtual environment scripts/test.sh makes (.venv-<version>), so run that first.
 #   scripts/sanitize.sh                       # everything
 #   PYTHON=python3.12 scripts/sanitize.sh     # another interpreter's venv
@@ -36,8 +36,9 @@ runtime() {  # absolute path of a compiler runtime library, or failure
   echo "$lib"
 }
 asan_runtime=$(runtime libasan.so)
-# libstdc++ must be loaded before the first C++ exception for ASan's __cxa_throw interceptor;
-# the interpreter does not link it, so it is preloaded as well.
+# ASan's __cxa_throw interceptor looks up the real function when the runtime starts; the
+# interpreter does not link libstdc++, so without it preloaded the first C++ exception our code
+# throws stops the process with a CHECK failure.
 stdcxx_runtime=$(runtime libstdc++.so)
 
 # On top of the -fsanitize flags of PYVORA_SANITIZE: float-to-integer conversions out of range
@@ -52,7 +53,7 @@ mkdir -p "$logs/python" "$logs/cpp"
 # Frames end with their module in <...>: which library each frame belongs to.
 frame_format='stack_trace_format="    #%n %p %F %L <%m>"'
 common_asan="halt_on_error=1:abort_on_error=0:handle_abort=1:detect_stack_use_after_return=1"
-common_asan+=":check_initialization_order=1:strict_string_checks=1:$frame_format"
+common_asan+=":check_initialization_order=1:$frame_format"
 # UBSan next to ASan prints its message on stderr whatever log_path says, but its log_path does
 # reach ASan's report file (both runtimes export the call that sets it, ASan's wins), so it is
 # given ASan's. It aborts on a finding, which ASan then logs as an ABRT with the whole stack.
