@@ -23,6 +23,7 @@ import os
 import struct
 import unicodedata
 from dataclasses import dataclass, field
+from decimal import Decimal
 from fractions import Fraction
 from typing import Any
 
@@ -341,6 +342,21 @@ def shortest_digits(x: float) -> tuple[str, int]:
     raise AssertionError(f"no round-trip digits for {x!r}")
 
 
+def round_trip_digits(x: float) -> tuple[str, int]:
+    """shortest_digits by a faster road: repr gives the nearest shortest digits, and only an
+    exact tie between two such strings needs a second look (repr then keeps the even one)."""
+    shortest = Decimal(repr(x)).normalize().as_tuple()
+    digits, p = "".join(map(str, shortest.digits)), shortest.exponent
+    exact = Decimal(x).as_tuple()  # every finite double has a finite decimal expansion
+    tie = exact.digits[-1] == 5 and exact.exponent == p - 1
+    if tie and Decimal(x) > Decimal(int(digits)).scaleb(p):
+        larger = str(int(digits) + 1)
+        if float(f"{larger}e{p}") == x:
+            stripped = larger.rstrip("0")
+            return stripped, p + len(larger) - len(stripped)
+    return digits, p
+
+
 def render_float(x: float) -> str:
     if math.isnan(x):
         return "NaN"
@@ -350,7 +366,7 @@ def render_float(x: float) -> str:
     a = abs(x)
     if a == 0:
         return sign + "0.0"
-    digits, p = shortest_digits(a)
+    digits, p = round_trip_digits(a)
     if a >= 1e16 or a < 0.0001:
         exponent = p + len(digits) - 1
         mantissa = digits[0] + ("." + digits[1:] if len(digits) > 1 else "")
@@ -553,7 +569,7 @@ def _int_to_f64(n: int) -> float:
 
 def index_int(obj) -> int:
     if isinstance(obj, int):
-        return int(obj)
+        return operator.index(obj)  # an int subclass counts by its value, not its __index__
     t = type(obj)
     if getattr(t, "__index__", None) is None:
         raise TypeError(f"'{tp_name(t)}' object cannot be interpreted as an integer")
@@ -626,6 +642,8 @@ def convert(kind: str, name: str, obj):
         if kind == "samples":
             return to_samples(obj)
     except TypeError as error:
+        if type(error) is not TypeError:
+            raise  # only a plain TypeError is renamed; its subclasses pass unchanged
         wrapped = TypeError(f"argument '{name}': {error}")
         wrapped.__cause__ = error.__cause__
         raise wrapped from error.__cause__
