@@ -45,10 +45,6 @@ def panic(message: str) -> PanicException:
 # Numbers
 
 
-def f64_bits(x: float) -> int:
-    return struct.unpack("<Q", struct.pack("<d", x))[0]
-
-
 def round_half_away(x: float) -> float:
     """Rounds to the nearest integer, halves away from zero, exactly (x - floor(x) is exact)."""
     if not math.isfinite(x):
@@ -436,10 +432,11 @@ def render_element(name: str, value, level: int) -> str:
     return render_value(name, value, level)
 
 
-def render_record(record, level: int, printed_name: str | None = None) -> str:
-    lines = [(printed_name or type(record).__name__) + " {"]
+def render_record(record, level: int) -> str:
+    lines = [type(record).__name__ + " {"]
     for name, value in record_fields(record):
-        lines.append("    " * (level + 1) + name + ": " + render_value(name, value, level + 1) + ",")
+        field_text = render_value(name, value, level + 1)
+        lines.append("    " * (level + 1) + name + ": " + field_text + ",")
     lines.append("    " * level + "}")
     return "\n".join(lines)
 
@@ -454,11 +451,10 @@ def render_protocol(settings: Settings) -> str:
 
 def tp_name(t: type) -> str:
     """The interpreter's tp_name of a type, as its own conversion errors print it."""
-    if t.__module__ == "builtins" and t.__flags__ & (1 << 9) and t.__name__ in ("Protocol", "Coil", "Channel"):
-        import pyvora
+    import pyvora
 
-        if getattr(pyvora, t.__name__, None) is t:
-            return "builtins." + t.__name__  # the module's classes carry their full name
+    if getattr(pyvora, t.__name__, None) is t:
+        return "builtins." + t.__name__  # the module's classes carry their full name
     if t.__module__ == "builtins" or t.__flags__ & (1 << 9):  # Python classes: the bare name
         return t.__name__
     return f"{t.__module__}.{t.__name__}"
@@ -520,7 +516,8 @@ def bind(method: Method, args: tuple, kwargs: dict) -> list:
     if len(args) > total:
         verb = "was" if len(args) == 1 else "were"
         if required == total:
-            raise TypeError(f"{qual} takes {total} positional arguments but {len(args)} {verb} given")
+            raise TypeError(f"{qual} takes {total} positional arguments "
+                            f"but {len(args)} {verb} given")
         raise TypeError(f"{qual} takes from {required} to {total} positional arguments "
                         f"but {len(args)} {verb} given")
     slots: list = list(args) + [_MISSING] * (total - len(args))

@@ -172,7 +172,10 @@ raising = st.builds(Raising, st.sampled_from([TypeError, ValueError, OverflowErr
 
 
 class PathText(str):
-    pass
+    """A str subclass is taken by its text, whatever its __str__ says."""
+
+    def __str__(self):
+        return "/nonexistent/elsewhere.txt"
 
 
 class SampleArray(np.ndarray):
@@ -254,7 +257,8 @@ odd_numbers = st.one_of(
     st.integers(-5, 5), st.sampled_from([2**53 + 1, 10**400, -(10**400), True, False]),
     st.builds(FloatLike, raw_floats), st.builds(IndexLike, st.integers(-3, 2**64)),
     st.just(FloatAndIndex()), raising, st.builds(OddInt, st.integers(0, 9)),
-    st.just(WrongResult()), st.builds(HeldFloat, raw_floats), st.builds(SmallInt, st.integers(0, 9)),
+    st.just(WrongResult()), st.builds(HeldFloat, raw_floats),
+    st.builds(SmallInt, st.integers(0, 9)),
     st.sampled_from([np.float64(0.25), np.float32(0.1), np.int64(7), np.uint64(2**64 - 1),
                      np.int8(-1), np.True_, np.array(0.5), Fraction(1, 3), Decimal("0.1"),
                      Decimal("sNaN"), Decimal("NaN")]),
@@ -279,11 +283,13 @@ indices = st.one_of(
     st.sampled_from([np.int64(7), np.uint64(2**64 - 1), np.int8(-1), np.True_, 1.5, 0.0,
                      np.float64(2.0), "1", None, Coil.B2]),
 )
-flags = st.sampled_from([True, False, True, False, True, False, np.True_, np.False_, 0, 1, None, "True", 1.0,
+flags = st.sampled_from([True, False, True, False, True, False, np.True_, np.False_, 0, 1, None,
+                         "True", 1.0,
                          IndexLike(1), Coil.A1, np.int64(1), np.array(True)])
 coils = st.sampled_from([Coil.A1, Coil.A2, Coil.B1, Coil.B2, Coil.A1, Coil.B2, Channel.A, 0, 3,
                          None, "A1", IndexLike(0)])
-channels = st.sampled_from([Channel.A, Channel.B, Channel.A, Channel.B, Channel.A, Channel.B, Coil.A1, 0, 1, None,
+channels = st.sampled_from([Channel.A, Channel.B, Channel.A, Channel.B, Channel.A, Channel.B,
+                            Coil.A1, 0, 1, None,
                             "B", True])
 
 OMIT = object()
@@ -302,12 +308,13 @@ def calls(draw, name, strategies):
     first_omitted = next((i for i, v in enumerate(values) if v is OMIT), len(values))
     positional = draw(st.integers(0, first_omitted))
     args = tuple(values[:positional])
-    kwargs = {p: v for p, v in zip(method.params[positional:], values[positional:]) if v is not OMIT}
+    kwargs = {p: v for p, v in zip(method.params[positional:], values[positional:])
+              if v is not OMIT}
     return name, args, kwargs
 
 
 # NumPy argument for add_arbitrary_signal, built once the sample count is known.
-LAYOUTS = ["contiguous"] * 6 + ["strided", "reversed", "unaligned", "subclass", "readonly",
+LAYOUTS = ["contiguous"] * 6 + ["strided", "reversed", "unaligned", "field", "subclass", "readonly",
                                 "float32", "int64", "byteswapped", "row", "column", "zero-d",
                                 "list", "scalar", "object", "none", "subclass-2d"]
 FILLS = ["zeros", "ones", "uniform", "uniform", "halves", "grid", "linspace"]
@@ -317,13 +324,17 @@ BAD_SAMPLES = [math.nextafter(1.0, 2.0), math.nextafter(0.0, -1.0), -0.0, 1.5, -
 
 GOOD_SAMPLES = [0.0, -0.0, 1.0, 5e-324, 0.5, math.nextafter(1.0, 0.0), 0.5 / 32767.0,
                 1.5 / 32767.0, 32766.5 / 32767.0]
-GOOD_LAYOUTS = ["contiguous", "strided", "reversed", "unaligned", "subclass", "readonly"]
+GOOD_LAYOUTS = ["contiguous", "strided", "reversed", "unaligned", "field", "subclass", "readonly"]
 
+offender_pair = st.builds(
+    lambda where, gap, first, second: [(where, first), (where + gap, second)],
+    st.floats(0.0, 0.9), st.sampled_from([1e-9, 0.003, 0.01, 0.02]),
+    st.sampled_from(BAD_SAMPLES), st.sampled_from(BAD_SAMPLES))
 any_array = st.tuples(
     st.sampled_from([0] * 8 + [-1, 1, "small"]),  # length: N, N - 1, N + 1, or tiny
     st.sampled_from(LAYOUTS), st.sampled_from(FILLS),
-    st.lists(st.tuples(st.floats(0.0, 1.0, exclude_max=True), st.sampled_from(BAD_SAMPLES)),
-             max_size=3),
+    st.one_of(st.lists(st.tuples(st.floats(0.0, 1.0, exclude_max=True),
+                                 st.sampled_from(BAD_SAMPLES)), max_size=3), offender_pair),
     st.integers(0, 2**32 - 1))
 good_array = st.tuples(
     st.just(0), st.sampled_from(GOOD_LAYOUTS), st.sampled_from(FILLS + ["halves"] * 3),
@@ -349,7 +360,7 @@ def build_array(spec, n):
     }[fill]()
     for where, value in specials:
         if length:
-            values[int(where * length)] = value
+            values[min(int(where * length), length - 1)] = value
     if layout == "contiguous":
         return values
     if layout == "strided":
@@ -362,6 +373,10 @@ def build_array(spec, n):
     if layout == "unaligned":
         raw = b"\0" + values.astype("<f8").tobytes()
         return np.frombuffer(raw, dtype="<f8", offset=1)  # also read-only
+    if layout == "field":  # a field of a packed record array: stride 9, unaligned
+        records = np.zeros(length, dtype=[("tag", "u1"), ("value", "<f8")])
+        records["value"] = values
+        return records["value"]
     if layout == "subclass":
         return values.view(SampleArray)
     if layout == "readonly":
