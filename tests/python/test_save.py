@@ -214,10 +214,10 @@ def test_file_errors_after_the_table_is_filled(fresh, tmp_path, monkeypatch, mak
 
 PERMISSION_SNIPPET = """
 import os
+from pyvora import Protocol  # imported first: the checkout may be unreadable to the other user
 if os.geteuid() == 0:
     os.setgid(65534)
     os.setuid(65534)  # root is not stopped by permission bits
-from pyvora import Protocol
 p = Protocol()
 try:
     p.save({path!r})
