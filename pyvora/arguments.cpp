@@ -5,8 +5,8 @@
 namespace pyvora {
 namespace {
 
-std::string qualified(const MethodSpec& spec) {
-    return std::string("Protocol.").append(spec.name).append("()");
+std::string qualified(const MethodSpec& decl) {
+    return std::string("Protocol.").append(decl.name).append("()");
 }
 
 [[noreturn]] void type_error(const std::string& message) {
@@ -14,45 +14,45 @@ std::string qualified(const MethodSpec& spec) {
     throw PythonError{};
 }
 
-[[noreturn]] void too_many_positional(const MethodSpec& spec, Py_ssize_t given) {
+[[noreturn]] void too_many_positional(const MethodSpec& decl, Py_ssize_t given) {
     const std::string was = given == 1 ? "was" : "were";
-    std::string message = qualified(spec);
-    if (spec.required() != spec.count) {
-        message += " takes from " + std::to_string(spec.required()) + " to " +
-                   std::to_string(spec.count) + " positional arguments but " +
+    std::string message = qualified(decl);
+    if (decl.required() != decl.count) {
+        message += " takes from " + std::to_string(decl.required()) + " to " +
+                   std::to_string(decl.count) + " positional arguments but " +
                    std::to_string(given) + " " + was + " given";
     } else {
-        message += " takes " + std::to_string(spec.count) + " positional arguments but " +
+        message += " takes " + std::to_string(decl.count) + " positional arguments but " +
                    std::to_string(given) + " " + was + " given";
     }
     type_error(message);
 }
 
 // Places one keyword argument, or fails for an unknown name or a second value.
-void place_keyword(const MethodSpec& spec, PyObject* name, PyObject* value, PyObject** out) {
-    for (std::size_t i = 0; i < spec.count; ++i) {
-        const std::string param(spec.params[i].name);
+void place_keyword(const MethodSpec& decl, PyObject* name, PyObject* value, PyObject** out) {
+    for (std::size_t i = 0; i < decl.count; ++i) {
+        const std::string param(decl.params[i].name);
         if (PyUnicode_Check(name) && PyUnicode_CompareWithASCIIString(name, param.c_str()) == 0) {
             if (out[i] != nullptr) {
-                type_error(qualified(spec) + " got multiple values for argument '" + param + "'");
+                type_error(qualified(decl) + " got multiple values for argument '" + param + "'");
             }
             out[i] = value;
             return;
         }
     }
-    const std::string prefix = qualified(spec);
+    const std::string prefix = qualified(decl);
     PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'", prefix.c_str(), name);
     throw PythonError{};
 }
 
-void check_required(const MethodSpec& spec, PyObject** out) {
+void check_required(const MethodSpec& decl, PyObject** out) {
     std::array<std::string_view, 4> missing{};
     std::size_t n = 0;
-    for (std::size_t i = 0; i < spec.required(); ++i) {
-        if (out[i] == nullptr) missing[n++] = spec.params[i].name;
+    for (std::size_t i = 0; i < decl.required(); ++i) {
+        if (out[i] == nullptr) missing[n++] = decl.params[i].name;
     }
     if (n == 0) return;
-    std::string message = qualified(spec) + " missing " + std::to_string(n) + " required positional " +
+    std::string message = qualified(decl) + " missing " + std::to_string(n) + " required positional " +
                           (n == 1 ? "argument" : "arguments") + ": ";
     for (std::size_t i = 0; i < n; ++i) {
         if (i != 0) {
@@ -66,41 +66,41 @@ void check_required(const MethodSpec& spec, PyObject** out) {
 
 }  // namespace
 
-std::string docstring(const MethodSpec& spec) {
-    std::string doc(spec.name);
+std::string docstring(const MethodSpec& decl) {
+    std::string doc(decl.name);
     doc += "($self";
-    for (std::size_t i = 0; i < spec.count; ++i) {
-        doc.append(", ").append(spec.params[i].name);
-        if (!spec.params[i].default_text.empty()) doc.append("=").append(spec.params[i].default_text);
+    for (std::size_t i = 0; i < decl.count; ++i) {
+        doc.append(", ").append(decl.params[i].name);
+        if (!decl.params[i].default_text.empty()) doc.append("=").append(decl.params[i].default_text);
     }
     doc += ")\n--\n\n";
     return doc;
 }
 
-void bind_arguments(const MethodSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+void bind_arguments(const MethodSpec& decl, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames, PyObject** out) {
     const Py_ssize_t positional = PyVectorcall_NARGS(nargs);
-    if (positional > static_cast<Py_ssize_t>(spec.count)) too_many_positional(spec, positional);
+    if (positional > static_cast<Py_ssize_t>(decl.count)) too_many_positional(decl, positional);
     for (Py_ssize_t i = 0; i < positional; ++i) out[i] = args[i];
     if (kwnames != nullptr) {
         const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
         for (Py_ssize_t k = 0; k < nkw; ++k) {
-            place_keyword(spec, PyTuple_GET_ITEM(kwnames, k), args[positional + k], out);
+            place_keyword(decl, PyTuple_GET_ITEM(kwnames, k), args[positional + k], out);
         }
     }
-    check_required(spec, out);
+    check_required(decl, out);
 }
 
-void bind_arguments(const MethodSpec& spec, PyObject* args, PyObject* kwargs, PyObject** out) {
+void bind_arguments(const MethodSpec& decl, PyObject* args, PyObject* kwargs, PyObject** out) {
     const Py_ssize_t positional = args != nullptr ? PyTuple_GET_SIZE(args) : 0;
-    if (positional > static_cast<Py_ssize_t>(spec.count)) too_many_positional(spec, positional);
+    if (positional > static_cast<Py_ssize_t>(decl.count)) too_many_positional(decl, positional);
     for (Py_ssize_t i = 0; i < positional; ++i) out[i] = PyTuple_GET_ITEM(args, i);
     if (kwargs != nullptr) {
         Py_ssize_t pos = 0;
         PyObject *key = nullptr, *value = nullptr;
-        while (PyDict_Next(kwargs, &pos, &key, &value)) place_keyword(spec, key, value, out);
+        while (PyDict_Next(kwargs, &pos, &key, &value)) place_keyword(decl, key, value, out);
     }
-    check_required(spec, out);
+    check_required(decl, out);
 }
 
 void rethrow_for_argument(std::string_view name) {

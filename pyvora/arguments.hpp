@@ -50,13 +50,13 @@ constexpr MethodSpec method(std::string_view name, P... params) {
 }
 
 // "name($self, a, b=default)\n--\n\n": Python then reports the signature and no other doc.
-std::string docstring(const MethodSpec& spec);
+std::string docstring(const MethodSpec& decl);
 
 // Binds a vectorcall's arguments to out[0..count); omitted optional parameters stay null.
-void bind_arguments(const MethodSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+void bind_arguments(const MethodSpec& decl, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames, PyObject** out);
 // The same for a tuple and a dict (the constructor).
-void bind_arguments(const MethodSpec& spec, PyObject* args, PyObject* kwargs, PyObject** out);
+void bind_arguments(const MethodSpec& decl, PyObject* args, PyObject* kwargs, PyObject** out);
 
 // Argument conversions, one per native parameter type.
 struct Text {
@@ -133,14 +133,14 @@ struct Traits<R (*)(Target, Args...)> {
 };
 
 template <auto Fn, std::size_t... I>
-PyObject* run(ProtocolObject& object, const MethodSpec& spec, PyObject** bound,
+PyObject* run(ProtocolObject& object, const MethodSpec& decl, PyObject** bound,
               std::index_sequence<I...>) {
     using T = Traits<decltype(Fn)>;
     auto body = [&]() -> PyObject* {
         // Braced initialisation converts strictly in parameter order.
         std::tuple<std::tuple_element_t<I, typename T::Arguments>...> args{
             ConvertArgument<std::tuple_element_t<I, typename T::Arguments>>::convert(
-                bound[I], spec.params[I].name)...};
+                bound[I], decl.params[I].name)...};
         (void)args;
         auto& settings = object.value.settings;
         if constexpr (std::is_void_v<typename T::Result>) {
@@ -159,38 +159,38 @@ PyObject* run(ProtocolObject& object, const MethodSpec& spec, PyObject** bound,
     }
 }
 
-template <const MethodSpec& Spec, auto Fn>
+template <const MethodSpec& Decl, auto Fn>
 PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     using T = Traits<decltype(Fn)>;
-    static_assert(T::arity == Spec.count, "the spec names every parameter of the method");
+    static_assert(T::arity == Decl.count, "the declaration names every parameter of the method");
     return guard([&] {
         std::array<PyObject*, T::arity + 1> bound{};
-        bind_arguments(Spec, args, nargs, kwnames, bound.data());
-        return run<Fn>(receiver(self), Spec, bound.data(), std::make_index_sequence<T::arity>{});
+        bind_arguments(Decl, args, nargs, kwnames, bound.data());
+        return run<Fn>(receiver(self), Decl, bound.data(), std::make_index_sequence<T::arity>{});
     });
 }
 
-template <const MethodSpec& Spec, auto Fn>
+template <const MethodSpec& Decl, auto Fn>
 PyObject* noargs(PyObject* self, PyObject*) {
-    static_assert(Traits<decltype(Fn)>::arity == 0 && Spec.count == 0);
+    static_assert(Traits<decltype(Fn)>::arity == 0 && Decl.count == 0);
     return guard([&] {
-        return run<Fn>(receiver(self), Spec, nullptr, std::index_sequence<>{});
+        return run<Fn>(receiver(self), Decl, nullptr, std::index_sequence<>{});
     });
 }
 
 }  // namespace detail
 
 // The method-table entry of one method.
-template <const MethodSpec& Spec, auto Fn>
+template <const MethodSpec& Decl, auto Fn>
 PyMethodDef method_entry() {
-    static const std::string doc = docstring(Spec);
-    static const std::string name(Spec.name);
-    if constexpr (Spec.count == 0) {
-        return {name.c_str(), reinterpret_cast<PyCFunction>(detail::noargs<Spec, Fn>), METH_NOARGS,
+    static const std::string doc = docstring(Decl);
+    static const std::string name(Decl.name);
+    if constexpr (Decl.count == 0) {
+        return {name.c_str(), reinterpret_cast<PyCFunction>(detail::noargs<Decl, Fn>), METH_NOARGS,
                 doc.c_str()};
     } else {
         return {name.c_str(),
-                reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(detail::fastcall<Spec, Fn>)),
+                reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(detail::fastcall<Decl, Fn>)),
                 METH_FASTCALL | METH_KEYWORDS, doc.c_str()};
     }
 }

@@ -58,10 +58,10 @@ PyObject* create_enum(const EnumDescription& d, PyTypeObject*& slot) {
         {Py_tp_dealloc, reinterpret_cast<void*>(member_dealloc)},
         {0, nullptr},
     };
-    PyType_Spec spec{d.type_name, sizeof(MemberObject), 0,
+    PyType_Spec type_spec{d.type_name, sizeof(MemberObject), 0,
                      Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
     return guard([&]() -> PyObject* {
-        Ref type = check(PyType_FromSpec(&spec));
+        Ref type = check(PyType_FromSpec(&type_spec));
         auto* tp = reinterpret_cast<PyTypeObject*>(type.get());
         for (std::uint8_t i = 0; i < d.count; ++i) {
             Ref member = check(tp->tp_alloc(tp, 0));

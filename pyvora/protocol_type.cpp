@@ -77,9 +77,9 @@ PyObject* create_protocol_type() {
             {Py_tp_methods, method_table().data()},
             {0, nullptr},
         };
-        PyType_Spec spec{"builtins.Protocol", sizeof(ProtocolObject), 0,
+        PyType_Spec type_spec{"builtins.Protocol", sizeof(ProtocolObject), 0,
                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
-        Ref type = check(PyType_FromSpec(&spec));
+        Ref type = check(PyType_FromSpec(&type_spec));
         protocol_class = reinterpret_cast<PyTypeObject*>(type.get());
         Py_INCREF(type.get());  // kept for the life of the process
         return type.release();

@@ -347,8 +347,8 @@ good_array = st.tuples(
     st.integers(0, 2**32 - 1))
 
 
-def build_array(spec, n):
-    delta, layout, fill, specials, seed = spec
+def build_array(array_plan, n):
+    delta, layout, fill, specials, seed = array_plan
     if delta == "small" or n > MAX_ARRAY:
         length = seed % 4  # always refused, cheap at any sample count
     else:
@@ -550,18 +550,18 @@ class DifferentialMachine(RuleBasedStateMachine):
         for _ in range(count):
             self.both("add_constant_signal", (value,))
 
-    @rule(spec=any_array, by_keyword=st.booleans())
-    def add_arbitrary_signal(self, spec, by_keyword):
-        array = build_array(spec, self.model.num_samples())
+    @rule(array_plan=any_array, by_keyword=st.booleans())
+    def add_arbitrary_signal(self, array_plan, by_keyword):
+        array = build_array(array_plan, self.model.num_samples())
         if by_keyword:
             self.both("add_arbitrary_signal", (), {"samples": array})
         else:
             self.both("add_arbitrary_signal", (array,))
 
-    @rule(spec=good_array)
-    def add_admissible_arbitrary_signal(self, spec):
+    @rule(array_plan=good_array)
+    def add_admissible_arbitrary_signal(self, array_plan):
         """Arrays of the right length and range, so that quantisation is compared too."""
-        self.both("add_arbitrary_signal", (build_array(spec, self.model.num_samples()),))
+        self.both("add_arbitrary_signal", (build_array(array_plan, self.model.num_samples()),))
 
     @rule(name=st.sampled_from(["get_num_samples", "get_sampling_rate"]),
           extra=st.sampled_from([(), (), ((1,), {}), ((), {"x": 1})]))
