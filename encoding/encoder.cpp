@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cstdlib>
+#include <memory>
 #include <new>
 
 namespace encoding {
@@ -42,19 +43,28 @@ void Encoder::append_zigzag_i16s(std::span<const std::int16_t> values) {
     // encoder's own fields on every sample.
     std::uint8_t* const start = data_.get();
     std::uint8_t* out = start + size_;
+    // Every 16-bit zigzag value's varint, precomputed: its up to three bytes in the low 24 bits
+    // and its length in the top byte. A table lookup beats computing the bytes and is free of
+    // the branches that random two- and three-byte forms would mispredict.
+    static const std::unique_ptr<const std::uint32_t[]> varints = [] {
+        auto table = std::make_unique<std::uint32_t[]>(1u << 16);
+        for (std::uint32_t z = 0; z < (1u << 16); ++z) {
+            const std::uint32_t two = z >= 0x80;
+            const std::uint32_t three = z >= 0x4000;
+            table[z] = ((z & 0x7F) | (two << 7)) | ((((z >> 7) & 0x7F) | (three << 7)) << 8) |
+                       ((z >> 14) << 16) | ((1 + two + three) << 24);
+        }
+        return std::unique_ptr<const std::uint32_t[]>(std::move(table));
+    }();
+    const std::uint32_t* const table = varints.get();
     for (const std::int16_t v : values) {
-        // Branch-free: samples of real signals mix two- and three-byte forms at random, which
-        // defeats branch prediction. All three bytes are built and stored, and the cursor
-        // advances by the varint's true length; the surplus bytes are overwritten next.
-        const std::uint32_t z = zigzag(v);
-        const std::uint32_t two = z >= 0x80;
-        const std::uint32_t three = z >= 0x4000;
-        const std::uint32_t word = ((z & 0x7F) | (two << 7)) | ((((z >> 7) & 0x7F) | (three << 7)) << 8) |
-                                   ((z >> 14) << 16);
-        const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(word), static_cast<std::uint8_t>(word >> 8),
-                                       static_cast<std::uint8_t>(word >> 16), 0};
+        // The whole word is stored (the spare byte makes room); bytes past the varint's length
+        // are overwritten by the next sample or lie beyond the encoding's end.
+        const std::uint32_t entry = table[zigzag(v)];
+        const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(entry), static_cast<std::uint8_t>(entry >> 8),
+                                       static_cast<std::uint8_t>(entry >> 16), static_cast<std::uint8_t>(entry >> 24)};
         std::memcpy(out, bytes, 4);
-        out += 1 + two + three;
+        out += entry >> 24;
     }
     size_ = static_cast<std::size_t>(out - start);
 }
