@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "encoding/encoder.hpp"
+#include "protocols/record.hpp"
 #include "protocols/settings.hpp"
 #include "protocols/signals.hpp"
 
@@ -29,20 +30,7 @@ template <class T, class A>
 inline constexpr bool is_vector<std::vector<T, A>> = true;
 template <class>
 inline constexpr bool unsupported = false;
-
-// Accepts any field and only records it; used to check that a type describes its fields.
-struct AnyField {
-    template <class V>
-    void operator()(std::string_view, V&) const noexcept {}
-};
 }  // namespace detail
-
-// A record: a name and a fields description.
-template <class T>
-concept Record = requires(const T& r) {
-    { T::record_name } -> std::convertible_to<std::string_view>;
-    T::fields(r, detail::AnyField{});
-};
 
 template <class T>
 [[nodiscard]] EncodeStatus encode_value(Encoder& enc, const T& value);

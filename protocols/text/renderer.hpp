@@ -16,6 +16,7 @@
 #include <type_traits>
 #include <variant>
 
+#include "protocols/record.hpp"
 #include "protocols/text/escape.hpp"
 #include "protocols/text/float_text.hpp"
 
@@ -27,11 +28,6 @@ struct TextSize {
 };
 
 namespace detail {
-
-template <class T>
-concept Record = requires {
-    { T::record_name } -> std::convertible_to<std::string_view>;
-};
 
 template <class T>
 concept SignalKind = requires(const T& v) {
