@@ -14,13 +14,13 @@ The methods alternate within each run so they see the same machine state; median
 import argparse
 import gc
 import statistics
-import time
 
 import numpy as np
 
 from pyvora import Protocol
 
-DURATION = 1800.0
+from common import MAX_DURATION, timed
+
 
 
 def numpy_quantise(samples):
@@ -33,25 +33,17 @@ def numpy_quantise(samples):
     return rounded.astype(np.int16)
 
 
-def timed(call):
-    start = time.perf_counter()
-    result = call()
-    elapsed = time.perf_counter() - start
-    del result
-    return elapsed
-
-
 def bench_layout(samples, runs):
     """Median seconds of add_arbitrary_signal, the NumPy equivalent and a copy."""
     times = {"add": [], "numpy": [], "copy": []}
     protocol = Protocol()
-    protocol.set_session_duration(DURATION)
+    protocol.set_session_duration(MAX_DURATION)
     assert protocol.get_num_samples() == samples.size
     protocol.add_arbitrary_signal(samples)  # warm-up: NumPy loaded, pages touched once
     numpy_quantise(samples)
     for _ in range(runs):
         protocol = Protocol()  # a fresh table each time, so earlier signals do not pile up
-        protocol.set_session_duration(DURATION)
+        protocol.set_session_duration(MAX_DURATION)
         gc.collect()
         times["add"].append(timed(lambda: protocol.add_arbitrary_signal(samples)))
         del protocol
@@ -68,7 +60,7 @@ def main():
     args = parser.parse_args()
     runs = max(args.runs, 1)
 
-    n = int(np.ceil(DURATION * 5000.0))
+    n = int(np.ceil(MAX_DURATION * 5000.0))
     rng = np.random.default_rng(0)
     layouts = {
         "contiguous": rng.random(n),

@@ -18,56 +18,14 @@ import sys
 import tempfile
 import time
 
-DURATION = 1800.0
-SINE_RECORD_BYTES = 33
-
-
-def encoded_sample_bytes(samples):
-    """Bytes the samples take in the file: zigzag varints of round(s * 32767)."""
-    import numpy as np
-
-    zigzag = 2 * np.floor(samples * 32767.0 + 0.5)
-    return int(np.where(zigzag < 128, 1, np.where(zigzag < 16384, 2, 3)).sum())
-
-
-def build():
-    """The benchmark protocol and a description of it."""
-    import numpy as np
-    from pyvora import Protocol
-
-    protocol = Protocol()
-    protocol.set_session_duration(DURATION)
-    n = protocol.get_num_samples()
-    samples = np.random.default_rng(0).random(n)
-    try:
-        protocol.add_arbitrary_signal(samples)
-        return protocol, f"one arbitrary signal of {n} samples"
-    except TypeError:
-        # Without arbitrary signals, a table of sine signals gives a file of about the same size.
-        count = encoded_sample_bytes(samples) // SINE_RECORD_BYTES
-        for i in range(count):
-            protocol.add_sine_signal(1.0, float(i))
-        return protocol, f"{count} sine signals (add_arbitrary_signal not available)"
-
-
-def status_kib(field):
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith(field + ":"):
-                return int(line.split()[1])
-    raise LookupError(field)
+from common import build, reset_high_water_mark, status_kib
 
 
 def memory_child(directory):
     """Runs in its own process: peak resident memory around one save, as JSON on stdout."""
     protocol, _ = build()
     gc.collect()
-    try:
-        with open("/proc/self/clear_refs", "w") as clear:
-            clear.write("5")  # resets VmHWM to the current resident size
-        reset = True
-    except OSError:
-        reset = False
+    reset = reset_high_water_mark()
     before_rss, before_hwm = status_kib("VmRSS"), status_kib("VmHWM")
     path = os.path.join(directory, "memory.vora")
     protocol.save(path)

@@ -15,49 +15,10 @@ import json
 import statistics
 import subprocess
 import sys
-import time
+from common import build, reset_high_water_mark, status_kib, timed
 
-DURATION = 1800.0
 TIME_TARGET = 2.0  # render / decode
 MEMORY_TARGET = 1.2  # peak above the built protocol / text size
-
-
-def build():
-    """The benchmark protocol and a description of it."""
-    import numpy as np
-    from pyvora import Protocol
-
-    protocol = Protocol()
-    protocol.set_session_duration(DURATION)
-    n = protocol.get_num_samples()
-    samples = np.random.default_rng(0).random(n)
-    try:
-        protocol.add_arbitrary_signal(samples)
-        return protocol, f"one arbitrary signal of {n} samples"
-    except TypeError:
-        # Without arbitrary signals, sine signals (eight lines each) give a text of about that size.
-        count = n // 8
-        for i in range(count):
-            protocol.add_sine_signal(1.0, float(i))
-        return protocol, f"{count} sine signals (add_arbitrary_signal not available)"
-
-
-def status_kib(field):
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith(field + ":"):
-                return int(line.split()[1])
-    raise LookupError(field)
-
-
-def reset_high_water_mark():
-    """Sets VmHWM to the current resident size; False where the kernel refuses."""
-    try:
-        with open("/proc/self/clear_refs", "w") as clear:
-            clear.write("5")
-        return True
-    except OSError:
-        return False
 
 
 def memory_child(operation):
@@ -79,14 +40,6 @@ def measure_memory(operation):
     out = subprocess.run([sys.executable, __file__, "--memory-child", operation],
                          check=True, capture_output=True, text=True).stdout
     return json.loads(out)
-
-
-def timed(operation):
-    start = time.perf_counter()
-    result = operation()
-    elapsed = time.perf_counter() - start
-    del result  # freed outside the timing, before the next run allocates its own
-    return elapsed
 
 
 def main():

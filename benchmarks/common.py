@@ -1,0 +1,45 @@
+"""Helpers shared by the benchmark scripts: the largest protocol, timing and peak memory."""
+
+import time
+
+MAX_DURATION = 1800.0
+
+
+def build():
+    """A protocol of the longest session holding one arbitrary signal, and a description of it."""
+    import numpy as np
+    from pyvora import Protocol
+
+    protocol = Protocol()
+    protocol.set_session_duration(MAX_DURATION)
+    n = protocol.get_num_samples()
+    protocol.add_arbitrary_signal(np.random.default_rng(0).random(n))
+    return protocol, f"one arbitrary signal of {n} samples"
+
+
+def timed(operation):
+    """Seconds one call takes; its result is freed outside the timing."""
+    start = time.perf_counter()
+    result = operation()
+    elapsed = time.perf_counter() - start
+    del result
+    return elapsed
+
+
+def status_kib(field):
+    """A field of /proc/self/status in KiB (VmRSS, VmHWM)."""
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith(field + ":"):
+                return int(line.split()[1])
+    raise LookupError(field)
+
+
+def reset_high_water_mark():
+    """Sets VmHWM to the current resident size; False where the kernel refuses."""
+    try:
+        with open("/proc/self/clear_refs", "w") as clear:
+            clear.write("5")
+        return True
+    except OSError:
+        return False
