@@ -74,6 +74,7 @@ std::string docstring(const MethodSpec& decl) {
         if (!decl.params[i].default_text.empty()) doc.append("=").append(decl.params[i].default_text);
     }
     doc += ")\n--\n\n";
+    doc += decl.doc;
     return doc;
 }
 

@@ -35,6 +35,9 @@ struct MethodSpec {
     std::string_view name;
     std::array<Param, 4> params{};
     std::size_t count = 0;
+    // Documentation after the signature. The original methods have none, and their __doc__
+    // stays None; methods added later carry a real docstring.
+    std::string_view doc{};
 
     constexpr std::size_t required() const {
         std::size_t n = 0;
@@ -49,7 +52,14 @@ constexpr MethodSpec method(std::string_view name, P... params) {
     return MethodSpec{name, {Param(params)...}, sizeof...(P)};
 }
 
-// "name($self, a, b=default)\n--\n\n": Python then reports the signature and no other doc.
+// The same declaration with a docstring body.
+constexpr MethodSpec documented(MethodSpec decl, std::string_view doc) {
+    decl.doc = doc;
+    return decl;
+}
+
+// "name($self, a, b=default)\n--\n\n" and the declaration's doc: with no doc, Python reports the
+// signature and no other documentation.
 std::string docstring(const MethodSpec& decl);
 
 // Binds a vectorcall's arguments to out[0..count); omitted optional parameters stay null.
