@@ -16,20 +16,15 @@
 
 namespace encoding {
 
-// Status kinds of encoding. The buffer grows without bound and every sequence length is known
-// up front, so neither occurs here; they are still passed up unchanged when reported.
-enum class EncodeError : std::uint8_t {
-    SerializeBufferFull,
-    SerializeSeqLengthUnknown,
-};
-
-std::string_view name_of(EncodeError e) noexcept;
-
-// Outcome of a record or sequence encoder: empty on success, otherwise the first failure.
-using EncodeStatus = std::optional<EncodeError>;
+// The length of value's shortest varint: 1 to 10 bytes.
+constexpr std::size_t varint_size(std::uint64_t value) noexcept {
+    return 1 + static_cast<std::size_t>(std::bit_width(value | 1) - 1) / 7;
+}
 
 namespace detail {
+// Frees a buffer the encoder allocated; leaves alone room that a caller lent it.
 struct FreeDeleter {
+    bool owns = true;
     void operator()(std::uint8_t* p) const noexcept;
 };
 using Buffer = std::unique_ptr<std::uint8_t, FreeDeleter>;
@@ -65,6 +60,14 @@ private:
 class Encoder {
 public:
     Encoder() noexcept = default;
+    // An encoder that writes into the caller's room (e.g. a Python bytes object of a measured
+    // size) and never reallocates: an append that does not fit throws std::length_error.
+    static Encoder into(std::span<std::uint8_t> room) noexcept {
+        Encoder enc;
+        enc.data_ = detail::Buffer(room.data(), detail::FreeDeleter{false});
+        enc.capacity_ = room.size();
+        return enc;
+    }
     Encoder(Encoder&& other) noexcept
         : data_(std::move(other.data_)),
           size_(std::exchange(other.size_, 0)),
@@ -92,19 +95,20 @@ public:
 
     // Unsigned little-endian base 128, shortest form, 1 to 10 bytes.
     void append_varint(std::uint64_t value) {
-        reserve(max_varint_bytes);
+        reserve(varint_size(value));
         size_ = static_cast<std::size_t>(put_varint(data_.get() + size_, value) - data_.get());
     }
 
     // Zigzag mapping to u16 (0, -1, 1, -2 ... -> 0, 1, 2, 3 ...), then a varint of 1 to 3 bytes.
     void append_zigzag_i16(std::int16_t value) {
-        reserve(max_zigzag_i16_bytes);
+        reserve(varint_size(zigzag(value)));
         size_ = static_cast<std::size_t>(put_varint(data_.get() + size_, zigzag(value)) -
                                          data_.get());
     }
 
-    // Each value as by append_zigzag_i16, with room made once for all of them. No count is
-    // written. This is the path of arbitrary samples (up to millions per signal).
+    // Each value as by append_zigzag_i16, with room made once for all of them (lent room must
+    // hold exactly their encoding). No count is written. This is the path of arbitrary samples
+    // (up to millions per signal).
     void append_zigzag_i16s(std::span<const std::int16_t> values);
 
     // The 8 bytes of the IEEE-754 binary64 form, least significant first, bit for bit
@@ -184,6 +188,38 @@ private:
     detail::Buffer data_;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
+};
+
+// Counts the bytes an Encoder would append, writing nothing, so that a caller can allocate the
+// exact room once and encode straight into it.
+class SizeCounter {
+public:
+    void reserve(std::size_t) noexcept {}
+    void append_bool(bool) noexcept { size_ += 1; }
+    void append_varint(std::uint64_t value) noexcept { size_ += encoding::varint_size(value); }
+    void append_zigzag_i16(std::int16_t value) noexcept {
+        size_ += encoding::varint_size(Encoder::zigzag(value));
+    }
+    void append_zigzag_i16s(std::span<const std::int16_t> values) noexcept {
+        std::size_t n = values.size();
+        for (const std::int16_t v : values) {
+            const std::uint16_t z = Encoder::zigzag(v);
+            n += (z >= 0x80) + (z >= 0x4000);
+        }
+        size_ += n;
+    }
+    void append_f64(double) noexcept { size_ += 8; }
+    void append_text(std::string_view utf8) noexcept {
+        append_varint(utf8.size());
+        size_ += utf8.size();
+    }
+    void append_seq_len(std::uint64_t count) noexcept { append_varint(count); }
+    void append_variant_index(std::uint32_t index) noexcept { append_varint(index); }
+
+    std::size_t size() const noexcept { return size_; }
+
+private:
+    std::size_t size_ = 0;
 };
 
 }  // namespace encoding

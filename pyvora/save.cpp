@@ -1,6 +1,4 @@
 // Saving a protocol file: name check, the empty-table fill, encoding in memory, then the file.
-#include <variant>
-
 #include "protocols/file/file_writer.hpp"
 #include "protocols/file/record_encoding.hpp"
 #include "pyvora/methods.hpp"
@@ -14,11 +12,7 @@ void save(Settings& s, Text filepath) {
     protocols::require(file::has_protocol_file_name(filepath.utf8), file::protocol_file_name_condition);
     // A protocol saved without signals gets the default constant signal, and keeps it.
     if (s.signals.empty()) sig::append(s.signals, sig::Signal{sig::ConstantSignalParams{0.0}});
-    auto encoded = file::encode(s);
-    if (auto* error = std::get_if<file::EncodeError>(&encoded)) {
-        throw protocols::Failure(protocols::unwrap_failed(encoding::name_of(*error)));
-    }
-    const auto& bytes = std::get<encoding::Bytes>(encoded);
+    const encoding::Bytes bytes = file::encode(s);
     if (auto error = file::write_file(filepath.utf8, bytes.span())) {
         throw protocols::Failure(protocols::unwrap_failed(error->render()));
     }

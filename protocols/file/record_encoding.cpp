@@ -1,39 +1,27 @@
 #include "protocols/file/record_encoding.hpp"
 
-#include <limits>
-#include <new>
+#include <stdexcept>
 #include <utility>
 
 namespace protocols::file {
 
-EncodeStatus encode_samples(Encoder& enc, const signals::Samples& samples) {
-    const std::size_t n = samples.size();
-    if (n > (std::numeric_limits<std::size_t>::max() - Encoder::max_varint_bytes) /
-                Encoder::max_zigzag_i16_bytes) {
-        throw std::bad_alloc();
-    }
-    // One reservation for the count and the worst case of every sample.
-    enc.reserve(Encoder::max_zigzag_i16_bytes * n + Encoder::max_varint_bytes);
-    enc.append_seq_len(n);
-    enc.append_zigzag_i16s(samples);
-    return {};
+std::size_t encoded_size(const settings::Settings& settings) noexcept {
+    SizeCounter counter;
+    encode_record(counter, settings);
+    return counter.size();
 }
 
-EncodeStatus encode_signal(Encoder& enc, const signals::Signal& signal) {
-    static_assert(std::variant_size_v<signals::Signal::Params> < 128,
-                  "a signal's variant index is one byte");
-    // Visiting first: a variant left without a value throws here, before any byte is written.
-    return std::visit(
-        [&](const auto& params) -> EncodeStatus {
-            enc.append_variant_index(static_cast<std::uint32_t>(signal.params.index()));
-            return encode_record(enc, params);
-        },
-        signal.params);
+void encode_into(const settings::Settings& settings, std::span<std::uint8_t> room) {
+    Encoder enc = Encoder::into(room);
+    encode_record(enc, settings);
+    if (enc.size() != room.size()) throw std::length_error("encoding is shorter than its measure");
 }
 
-std::variant<encoding::Bytes, EncodeError> encode(const settings::Settings& settings) {
+encoding::Bytes encode(const settings::Settings& settings) {
     Encoder enc;
-    if (EncodeStatus status = encode_record(enc, settings)) return *status;
+    // Room for the exact size plus the one spare byte the sample writer likes to have.
+    enc.reserve(encoded_size(settings) + 1);
+    encode_record(enc, settings);
     return std::move(enc).finish();
 }
 

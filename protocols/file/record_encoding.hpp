@@ -1,11 +1,14 @@
 // Record encoders of the protocol file. They walk each record's `fields` description, the same
-// one the text form walks, so the file follows the declaration order with no second list of
-// fields to keep in step.
+// one the text form and the decoder walk, so the file follows the declaration order with no
+// second list of fields to keep in step. They are generic over the sink: an Encoder writes the
+// bytes, a SizeCounter measures them first so the room is allocated once.
 #pragma once
 
 #include <array>
 #include <concepts>
 #include <cstdint>
+#include <limits>
+#include <new>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -19,9 +22,8 @@
 
 namespace protocols::file {
 
-using encoding::EncodeError;
-using encoding::EncodeStatus;
 using encoding::Encoder;
+using encoding::SizeCounter;
 
 namespace detail {
 template <class T>
@@ -32,71 +34,83 @@ template <class>
 inline constexpr bool unsupported = false;
 }  // namespace detail
 
-template <class T>
-[[nodiscard]] EncodeStatus encode_value(Encoder& enc, const T& value);
+template <class Sink, class T>
+void encode_value(Sink& out, const T& value);
 
 // The fields in declaration order, each in its own kind; nothing before, between or after.
-template <Record R>
-[[nodiscard]] EncodeStatus encode_record(Encoder& enc, const R& record) {
-    EncodeStatus status;
-    R::fields(record, [&](std::string_view, const auto& member) {
-        if (!status) status = encode_value(enc, member);
-    });
-    return status;
+template <class Sink, Record R>
+void encode_record(Sink& out, const R& record) {
+    R::fields(record, [&](std::string_view, const auto& member) { encode_value(out, member); });
 }
 
-// Count, then each element; the first failure stops the sequence.
-template <class T, class A>
-[[nodiscard]] EncodeStatus encode_sequence(Encoder& enc, const std::vector<T, A>& items) {
-    enc.append_seq_len(items.size());
-    for (const T& item : items) {
-        if (EncodeStatus status = encode_value(enc, item)) return status;
-    }
-    return {};
+// Count, then each element.
+template <class Sink, class T, class A>
+void encode_sequence(Sink& out, const std::vector<T, A>& items) {
+    out.append_seq_len(items.size());
+    for (const T& item : items) encode_value(out, item);
 }
 
 // Arbitrary samples: count, then one zigzag varint per sample, with room made once.
-[[nodiscard]] EncodeStatus encode_samples(Encoder& enc, const signals::Samples& samples);
+template <class Sink>
+void encode_samples(Sink& out, const signals::Samples& samples) {
+    const std::size_t n = samples.size();
+    if (n > (std::numeric_limits<std::size_t>::max() - Encoder::max_varint_bytes) /
+                Encoder::max_zigzag_i16_bytes) {
+        throw std::bad_alloc();
+    }
+    out.append_seq_len(n);
+    out.append_zigzag_i16s(samples);
+}
 
 // Variant index, then the payload record.
-[[nodiscard]] EncodeStatus encode_signal(Encoder& enc, const signals::Signal& signal);
+template <class Sink>
+void encode_signal(Sink& out, const signals::Signal& signal) {
+    static_assert(std::variant_size_v<signals::Signal::Params> < 128,
+                  "a signal's variant index is one byte");
+    // Visiting first: a variant left without a value throws here, before any byte is written.
+    std::visit(
+        [&](const auto& params) {
+            out.append_variant_index(static_cast<std::uint32_t>(signal.params.index()));
+            encode_record(out, params);
+        },
+        signal.params);
+}
 
 // One field of any kind that occurs in a protocol. Types are matched exactly, so a field of
 // a kind the file has no form for is a compile error rather than a silent conversion.
-template <class T>
-EncodeStatus encode_value(Encoder& enc, const T& value) {
+template <class Sink, class T>
+void encode_value(Sink& out, const T& value) {
     if constexpr (std::same_as<T, bool>) {
-        enc.append_bool(value);
-        return {};
+        out.append_bool(value);
     } else if constexpr (std::same_as<T, std::uint64_t>) {
-        enc.append_varint(value);
-        return {};
+        out.append_varint(value);
     } else if constexpr (std::same_as<T, double>) {
-        enc.append_f64(value);
-        return {};
+        out.append_f64(value);
     } else if constexpr (std::same_as<T, std::string>) {
-        enc.append_text(value);
-        return {};
+        out.append_text(value);
     } else if constexpr (std::same_as<T, signals::Samples>) {
-        return encode_samples(enc, value);
+        encode_samples(out, value);
     } else if constexpr (detail::is_vector<T>) {
-        return encode_sequence(enc, value);
+        encode_sequence(out, value);
     } else if constexpr (std::same_as<T, std::array<bool, settings::MONITOR_TRACES>>) {
         // Fixed length: the elements only, no count.
-        for (const bool b : value) enc.append_bool(b);
-        return {};
+        for (const bool b : value) out.append_bool(b);
     } else if constexpr (std::same_as<T, signals::Signal>) {
-        return encode_signal(enc, value);
+        encode_signal(out, value);
     } else if constexpr (Record<T>) {
-        return encode_record(enc, value);
+        encode_record(out, value);
     } else {
         static_assert(detail::unsupported<T>, "this field type has no protocol file encoding");
-        return {};
     }
 }
 
-// The whole protocol file: a new buffer holding the encoding of one Settings value, or the
-// first encoding failure (the partial buffer is released).
-[[nodiscard]] std::variant<encoding::Bytes, EncodeError> encode(const settings::Settings& settings);
+// The exact length of the protocol file of one Settings value.
+std::size_t encoded_size(const settings::Settings& settings) noexcept;
+
+// Writes the file's bytes into room of exactly encoded_size(settings) bytes.
+void encode_into(const settings::Settings& settings, std::span<std::uint8_t> room);
+
+// The whole protocol file in a new buffer of exactly its size, allocated once.
+[[nodiscard]] encoding::Bytes encode(const settings::Settings& settings);
 
 }  // namespace protocols::file

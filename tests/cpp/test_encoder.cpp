@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -188,10 +189,39 @@ TEST(Encoder, ImpossibleReservationThrowsBadAlloc) {
     EXPECT_EQ(hex(e.written()), "01");  // still usable, nothing lost
 }
 
-TEST(Encoder, ErrorKindNames) {
-    EXPECT_EQ(name_of(encoding::EncodeError::SerializeBufferFull), "SerializeBufferFull");
-    EXPECT_EQ(name_of(encoding::EncodeError::SerializeSeqLengthUnknown),
-              "SerializeSeqLengthUnknown");
+// Lent room of the measured size takes the same bytes as a growing buffer, and the tail
+// samples that leave no room for a word store are written byte by byte.
+TEST(Encoder, LentRoomOfMeasuredSizeMatchesGrowingBuffer) {
+    for (const std::vector<std::int16_t>& samples :
+         {std::vector<std::int16_t>{}, {0}, {-1, 1000}, {32767, -32768, 5, 64, -65, 8191, -8192}}) {
+        for (std::size_t prefix = 0; prefix < 3; ++prefix) {
+            auto write = [&](auto& sink) {
+                for (std::size_t i = 0; i < prefix; ++i) sink.append_varint(300);
+                sink.append_zigzag_i16s(samples);
+                sink.append_f64(0.5);
+                sink.append_text("coil");
+            };
+            encoding::SizeCounter counter;
+            write(counter);
+            Encoder grown;
+            write(grown);
+            std::vector<std::uint8_t> room(counter.size());
+            Encoder lent = Encoder::into(room);
+            write(lent);
+            ASSERT_EQ(lent.size(), room.size());
+            EXPECT_EQ(hex(room), hex(grown.written()));
+        }
+    }
+}
+
+TEST(Encoder, LentRoomNeverGrows) {
+    std::vector<std::uint8_t> room(2);
+    Encoder lent = Encoder::into(room);
+    lent.append_varint(300);
+    EXPECT_THROW(lent.append_bool(true), std::length_error);
+    const std::int16_t sample = 1000;
+    EXPECT_THROW(lent.append_zigzag_i16s({&sample, 1}), std::length_error);
+    EXPECT_EQ(hex(room), "ac 02");
 }
 
 }  // namespace
