@@ -68,7 +68,7 @@ void check_required(const MethodSpec& decl, PyObject** out) {
 
 std::string docstring(const MethodSpec& decl) {
     std::string doc(decl.name);
-    doc += "($self";
+    doc += decl.on_class ? "($type" : "($self";
     for (std::size_t i = 0; i < decl.count; ++i) {
         doc.append(", ").append(decl.params[i].name);
         if (!decl.params[i].default_text.empty()) doc.append("=").append(decl.params[i].default_text);
@@ -201,6 +201,13 @@ Text FromPython<Text>::convert(PyObject* obj) {
     const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
     if (data == nullptr) throw PythonError{};
     return Text{std::string_view(data, static_cast<std::size_t>(size))};
+}
+
+FsPath FromPython<FsPath>::convert(PyObject* obj) { return FsPath{check(PyOS_FSPath(obj))}; }
+
+BufferView::BufferView(PyObject* obj) {
+    // A simple request: the exporter must offer its bytes as one contiguous run.
+    check_status(PyObject_GetBuffer(obj, &view_, PyBUF_SIMPLE));
 }
 
 ProtocolObject& receiver(PyObject* self) {

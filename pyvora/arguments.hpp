@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -38,6 +39,7 @@ struct MethodSpec {
     // Documentation after the signature. The original methods have none, and their __doc__
     // stays None; methods added later carry a real docstring.
     std::string_view doc{};
+    bool on_class = false;  // a class method: the receiver is the class itself
 
     constexpr std::size_t required() const {
         std::size_t n = 0;
@@ -55,6 +57,12 @@ constexpr MethodSpec method(std::string_view name, P... params) {
 // The same declaration with a docstring body.
 constexpr MethodSpec documented(MethodSpec decl, std::string_view doc) {
     decl.doc = doc;
+    return decl;
+}
+
+// The same declaration as a class method.
+constexpr MethodSpec on_class(MethodSpec decl) {
+    decl.on_class = true;
     return decl;
 }
 
@@ -97,6 +105,36 @@ struct FromPython<ChannelId> {
 template <>
 struct FromPython<Text> {
     static Text convert(PyObject* obj);
+};
+
+// A file-system path: a str, bytes or os.PathLike argument, as os.fspath gives it.
+struct FsPath {
+    Ref path;  // str or bytes
+};
+template <>
+struct FromPython<FsPath> {
+    static FsPath convert(PyObject* obj);
+};
+
+// The bytes of an object with the buffer protocol, read in place and held for the call.
+class BufferView {
+public:
+    explicit BufferView(PyObject* obj);  // throws PythonError when obj has no contiguous buffer
+    BufferView(BufferView&& other) noexcept : view_(other.view_) { other.view_.obj = nullptr; }
+    BufferView& operator=(BufferView&&) = delete;
+    BufferView(const BufferView&) = delete;
+    ~BufferView() { PyBuffer_Release(&view_); }
+
+    std::span<const std::uint8_t> bytes() const noexcept {
+        return {static_cast<const std::uint8_t*>(view_.buf), static_cast<std::size_t>(view_.len)};
+    }
+
+private:
+    Py_buffer view_{};
+};
+template <>
+struct FromPython<BufferView> {
+    static BufferView convert(PyObject* obj) { return BufferView(obj); }
 };
 
 // Re-raises a pending TypeError as "argument '<name>': <message>", keeping its cause;
@@ -188,6 +226,28 @@ PyObject* noargs(PyObject* self, PyObject*) {
     });
 }
 
+template <auto Fn, std::size_t... I>
+PyObject* run_on_class(PyTypeObject* cls, const MethodSpec& decl, PyObject** bound,
+                       std::index_sequence<I...>) {
+    using Arguments = typename Traits<decltype(Fn)>::Arguments;
+    std::tuple<std::tuple_element_t<I, Arguments>...> args{
+        ConvertArgument<std::tuple_element_t<I, Arguments>>::convert(bound[I], decl.params[I].name)...};
+    (void)args;
+    return to_python(Fn(cls, std::get<I>(std::move(args))...));
+}
+
+template <const MethodSpec& Decl, auto Fn>
+PyObject* class_fastcall(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    using T = Traits<decltype(Fn)>;
+    static_assert(T::arity == Decl.count, "the declaration names every parameter of the method");
+    return guard([&] {
+        std::array<PyObject*, T::arity + 1> bound{};
+        bind_arguments(Decl, args, nargs, kwnames, bound.data());
+        return run_on_class<Fn>(reinterpret_cast<PyTypeObject*>(cls), Decl, bound.data(),
+                                std::make_index_sequence<T::arity>{});
+    });
+}
+
 }  // namespace detail
 
 // The method-table entry of one method.
@@ -195,7 +255,11 @@ template <const MethodSpec& Decl, auto Fn>
 PyMethodDef method_entry() {
     static const std::string doc = docstring(Decl);
     static const std::string name(Decl.name);
-    if constexpr (Decl.count == 0) {
+    if constexpr (Decl.on_class) {
+        return {name.c_str(),
+                reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(detail::class_fastcall<Decl, Fn>)),
+                METH_FASTCALL | METH_KEYWORDS | METH_CLASS, doc.c_str()};
+    } else if constexpr (Decl.count == 0) {
         return {name.c_str(), reinterpret_cast<PyCFunction>(detail::noargs<Decl, Fn>), METH_NOARGS,
                 doc.c_str()};
     } else {

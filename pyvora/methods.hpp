@@ -8,6 +8,7 @@
 
 #include "protocols/settings.hpp"
 #include "pyvora/arguments.hpp"
+#include "pyvora/object.hpp"
 
 namespace pyvora {
 
@@ -77,5 +78,39 @@ double get_sampling_rate(const Settings& s);
 // Files.
 inline constexpr MethodSpec SAVE = method("save", Param{"filepath"});
 void save(Settings& s, Text filepath);
+
+// Reading back and copying. These carry real docstrings.
+inline constexpr MethodSpec TO_BYTES = documented(method("to_bytes"), R"(Return the protocol file's bytes.
+
+Exactly the bytes that save() would write at this moment. The protocol is not
+changed: when its signal table is empty, the bytes hold the one constant 0.0
+signal that save() would add, but the signal is not added to the protocol.)");
+Ref to_bytes(const Settings& s);
+
+inline constexpr MethodSpec FROM_BYTES = on_class(documented(method("from_bytes", Param{"data"}), R"(Return a new Protocol decoded from the bytes of a protocol file.
+
+data is any object with the buffer protocol (bytes, bytearray, memoryview,
+mmap, a contiguous NumPy uint8 array); it is read in place, without a copy.
+The protocol holds exactly the file's content, and to_bytes() gives the same
+bytes back.
+
+Raises pyvora.DecodeError (a ValueError) when the bytes are not a protocol
+file: they end early or go on after it, a number is malformed or out of its
+range, a coil name is not UTF-8, or a value lies outside what a protocol can
+hold (intensity outside 0.0..1.0, session duration outside 0.01..1800.0
+seconds, a sample outside 0..32767, more than 9,000,000 samples, no signals).)"));
+Ref from_bytes(PyTypeObject* cls, BufferView data);
+
+inline constexpr MethodSpec LOAD = on_class(documented(method("load", Param{"filepath"}), R"(Return a new Protocol read from a protocol file.
+
+filepath is a str, bytes or os.PathLike; any file name is accepted. The file
+is decoded as by from_bytes(), and DecodeError is raised the same way. A file
+that cannot be read raises the OSError subclass for its error, with filename
+set, as open() does (FileNotFoundError, IsADirectoryError, PermissionError...).)"));
+Ref load(PyTypeObject* cls, FsPath filepath);
+
+// Pickling and copying go through the encoded bytes.
+inline constexpr MethodSpec REDUCE = documented(method("__reduce__"), "Helper for pickle and copy: the protocol as its file bytes.");
+Ref reduce(const Settings& s);
 
 }  // namespace pyvora::methods

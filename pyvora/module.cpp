@@ -2,6 +2,7 @@
 #include "pyvora/enums.hpp"
 #include "pyvora/errors.hpp"
 #include "pyvora/protocol_object.hpp"
+#include "pyvora/read_back.hpp"
 
 namespace pyvora {
 namespace {
@@ -37,6 +38,10 @@ PyObject* initialise() {
         add_class(module.get(), "Protocol", create_protocol_type);
         add_class(module.get(), "Channel", create_channel_type);
         add_class(module.get(), "Coil", create_coil_type);
+        // Added later, after the classes: reading files back and pickling.
+        check_status(PyModule_AddObjectRef(module.get(), "DecodeError", decode_error_type()));
+        check_status(PyModule_AddObjectRef(module.get(), "_protocol_from_bytes",
+                                           restore_function(module.get())));
         owning_interpreter = interpreter;
         cached_module = Py_NewRef(module.get());  // kept for the life of the process
         return module.release();

@@ -3,6 +3,7 @@
 
 #include "protocols/settings.hpp"
 #include "pyvora/access.hpp"
+#include "pyvora/object.hpp"
 #include "pyvora/python.hpp"
 
 namespace pyvora {
@@ -14,6 +15,8 @@ struct ProtocolObject {
 };
 
 PyObject* create_protocol_type();
+// A new Protocol object of the given type (Protocol itself) owning value.
+Ref new_protocol(PyTypeObject* type, protocols::Protocol value);
 PyTypeObject* protocol_type() noexcept;
 
 }  // namespace pyvora

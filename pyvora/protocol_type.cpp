@@ -18,11 +18,7 @@ PyObject* protocol_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         // Build the value first: if that runs out of memory, no object exists yet.
         protocols::Protocol value{protocols::settings::Settings::make_default()};
         value.settings.signals.clear();  // a new protocol starts with an empty signal table
-        Ref self = check(type->tp_alloc(type, 0));
-        auto* object = reinterpret_cast<ProtocolObject*>(self.get());
-        new (&object->access) AccessState();
-        new (&object->value) protocols::Protocol(std::move(value));
-        return self.release();
+        return new_protocol(type, std::move(value)).release();
     });
 }
 
@@ -59,12 +55,24 @@ std::vector<PyMethodDef>& method_table() {
         method_entry<GET_NUM_SAMPLES, get_num_samples>(),
         method_entry<GET_SAMPLING_RATE, get_sampling_rate>(),
         method_entry<SAVE, save>(),
+        method_entry<TO_BYTES, to_bytes>(),
+        method_entry<FROM_BYTES, from_bytes>(),
+        method_entry<LOAD, load>(),
+        method_entry<REDUCE, reduce>(),
         PyMethodDef{nullptr, nullptr, 0, nullptr},
     };
     return table;
 }
 
 }  // namespace
+
+Ref new_protocol(PyTypeObject* type, protocols::Protocol value) {
+    Ref self = check(type->tp_alloc(type, 0));
+    auto* object = reinterpret_cast<ProtocolObject*>(self.get());
+    new (&object->access) AccessState();
+    new (&object->value) protocols::Protocol(std::move(value));
+    return self;
+}
 
 PyObject* create_protocol_type() {
     if (protocol_class != nullptr) return Py_NewRef(reinterpret_cast<PyObject*>(protocol_class));

@@ -227,7 +227,9 @@ settings::Settings decode(std::span<const std::uint8_t> bytes) {
         decode_record(r, settings);
         if (r.in.remaining() != 0) {
             r.path.clear();
-            refuse(std::to_string(r.in.remaining()) + " bytes left over after the protocol", r.in.offset());
+            const std::size_t left = r.in.remaining();
+            refuse(std::to_string(left) + (left == 1 ? " byte" : " bytes") + " left over after the protocol",
+                   r.in.offset());
         }
         return settings;
     } catch (const DecodeProblem& problem) {

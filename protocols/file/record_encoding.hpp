@@ -104,6 +104,9 @@ void encode_value(Sink& out, const T& value) {
     }
 }
 
+// The signal that saving puts into an empty signal table: constant 0.0.
+inline signals::Signal empty_table_signal() { return signals::Signal{signals::ConstantSignalParams{0.0}}; }
+
 // The exact length of the protocol file of one Settings value.
 std::size_t encoded_size(const settings::Settings& settings) noexcept;
 

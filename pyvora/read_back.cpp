@@ -1,0 +1,134 @@
+// Protocol.load, Protocol.from_bytes, to_bytes and pickling, all through the protocol file.
+#include "pyvora/read_back.hpp"
+
+#include <optional>
+#include <span>
+
+#include "protocols/file/record_decoding.hpp"
+#include "protocols/file/record_encoding.hpp"
+#include "pyvora/errors.hpp"
+#include "pyvora/methods.hpp"
+
+namespace pyvora {
+namespace {
+
+namespace file = protocols::file;
+
+PyObject* restore = nullptr;  // the module's _protocol_from_bytes, kept for the process
+
+// DecodeError(message) with its offset and path, raised as the pending exception.
+[[noreturn]] void raise_decode_error(const file::DecodeFailure& failure) {
+    PyObject* type = decode_error_type();
+    if (type == nullptr) throw PythonError{};
+    Ref error = check(PyObject_CallFunction(type, "s", failure.what()));
+    Ref offset = check(PyLong_FromSize_t(failure.offset()));
+    Ref path = check(PyUnicode_FromStringAndSize(failure.path().data(),
+                                                 static_cast<Py_ssize_t>(failure.path().size())));
+    check_status(PyObject_SetAttrString(error.get(), "offset", offset.get()));
+    check_status(PyObject_SetAttrString(error.get(), "path", path.get()));
+    restore_exception(std::move(error));
+    throw PythonError{};
+}
+
+Ref protocol_from(PyTypeObject* cls, std::span<const std::uint8_t> bytes) {
+    try {
+        return new_protocol(cls, protocols::Protocol{file::decode(bytes)});
+    } catch (const file::DecodeFailure& failure) {
+        raise_decode_error(failure);
+    }
+}
+
+// The whole file, read by the interpreter's own file object: its errors are the OSError
+// subclasses open() raises, with the file name, and an interrupted read runs the signal
+// handlers before it goes on.
+Ref read_whole_file(PyObject* path) {
+    Ref io = check(PyImport_ImportModule("_io"));
+    Ref opened = check(PyObject_CallMethod(io.get(), "FileIO", "Os", path, "r"));
+    Ref data = Ref::steal(PyObject_CallMethod(opened.get(), "readall", nullptr));
+    Ref failure = data ? Ref{} : fetch_exception();
+    Ref closed = Ref::steal(PyObject_CallMethod(opened.get(), "close", nullptr));
+    if (failure) {
+        // The read's error is the one to report; a second one from close adds nothing.
+        if (!closed) PyErr_Clear();
+        restore_exception(std::move(failure));
+        throw PythonError{};
+    }
+    if (!closed) throw PythonError{};
+    return data;
+}
+
+PyObject* protocol_from_bytes_function(PyObject*, PyObject* data) {
+    return guard([&] {
+        BufferView view(data);
+        return protocol_from(protocol_type(), view.bytes());
+    });
+}
+
+PyMethodDef restore_definition = {
+    "_protocol_from_bytes", protocol_from_bytes_function, METH_O,
+    "_protocol_from_bytes(data, /)\n--\n\nRebuild a pickled Protocol from its file bytes.",
+};
+
+}  // namespace
+
+PyObject* decode_error_type() {
+    static PyObject* type = nullptr;
+    if (type == nullptr) {
+        Ref attributes = Ref::steal(Py_BuildValue("{s:i,s:s}", "offset", 0, "path", ""));
+        if (!attributes) return nullptr;
+        type = PyErr_NewExceptionWithDoc(
+            "pyvora.DecodeError",
+            "Bytes that are not a protocol file.\n\n"
+            "offset is the byte offset where the problem was found, path the field being\n"
+            "read (such as 'signals[2].samples[17]'; empty when no field was). The\n"
+            "message names both.",
+            PyExc_ValueError, attributes.get());
+    }
+    return type;
+}
+
+PyObject* restore_function(PyObject* module) {
+    if (restore == nullptr) {
+        Ref name = Ref::steal(PyModule_GetNameObject(module));
+        if (!name) return nullptr;
+        restore = PyCFunction_NewEx(&restore_definition, nullptr, name.get());
+    }
+    return restore;
+}
+
+namespace methods {
+
+Ref to_bytes(const Settings& s) {
+    // An empty table is written as saving writes it, from a copy: the protocol is not changed.
+    // The copy is small, since there are no signals to copy.
+    std::optional<Settings> filled;
+    if (s.signals.empty()) {
+        filled.emplace(s);
+        filled->signals.push_back(file::empty_table_signal());
+    }
+    const Settings& source = filled ? *filled : s;
+    const std::size_t size = file::encoded_size(source);
+    Ref bytes = check(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+    file::encode_into(source, {reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes.get())), size});
+    return bytes;
+}
+
+Ref from_bytes(PyTypeObject* cls, BufferView data) { return protocol_from(cls, data.bytes()); }
+
+Ref load(PyTypeObject* cls, FsPath filepath) {
+    Ref data = read_whole_file(filepath.path.get());
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(data.get()));
+    return protocol_from(cls, {bytes, static_cast<std::size_t>(PyBytes_GET_SIZE(data.get()))});
+}
+
+Ref reduce(const Settings& s) {
+    if (restore == nullptr) {
+        PyErr_SetString(PyExc_RuntimeError, "pyvora is not initialised");
+        throw PythonError{};
+    }
+    Ref bytes = to_bytes(s);
+    return check(Py_BuildValue("(O(O))", restore, bytes.get()));
+}
+
+}  // namespace methods
+}  // namespace pyvora
