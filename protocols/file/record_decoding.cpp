@@ -170,7 +170,7 @@ void decode_signal(Reader& r, signals::Signal& signal) {
     r.path.pop();
     // The payload's fields sit right under the signal, as in its dict form.
     [&]<std::size_t... I>(std::index_sequence<I...>) {
-        ((kind == I ? (decode_record(r, signal.params.template emplace<I>()), true) : false) || ...);
+        (void)((kind == I ? (decode_record(r, signal.params.template emplace<I>()), true) : false) || ...);
     }(std::make_index_sequence<std::variant_size_v<Params>>{});
 }
 

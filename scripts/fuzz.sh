@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds the decoder's libFuzzer target with clang 16 (ASan + UBSan) and runs it for a bounded
+# time over the seed corpus and the kept findings. Any crash, sanitizer report or broken
+# round trip fails the run and leaves the input in build/fuzz/artifacts/; copy it into
+# tests/fuzz/findings/ to keep it as a regression test.
+#   FUZZ_SECONDS=600 bash scripts/fuzz.sh
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+seconds=${FUZZ_SECONDS:-60}
+cxx=${FUZZ_CXX:-clang++-16}
+if ! command -v "$cxx" >/dev/null; then
+  echo "fuzz.sh: $cxx not found; install it with: apt-get install clang-16 libclang-rt-16-dev" >&2
+  exit 1
+fi
+generator=()
+if command -v ninja >/dev/null; then generator=(-G Ninja); fi
+
+cmake -S . -B build/fuzz "${generator[@]}" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DPYVORA_BUILD_MODULE=OFF -DPYVORA_BUILD_FUZZER=ON >/dev/null
+cmake --build build/fuzz --target fuzz_decoder -j2 >/dev/null
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p build/fuzz/artifacts
+echo "== fuzzing the decoder for ${seconds}s"
+set +e
+build/fuzz/fuzz_decoder -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
+  -print_final_stats=1 -artifact_prefix=build/fuzz/artifacts/ \
+  "$work" tests/fuzz/corpus tests/fuzz/findings >"$work/log" 2>&1
+status=$?
+set -e
+if [ "$status" -ne 0 ]; then
+  cat "$work/log"
+  echo "fuzz.sh: the decoder fuzzer found a problem (exit $status); input in build/fuzz/artifacts/" >&2
+  exit 1
+fi
+grep -E '^stat::(number_of_executed_units|average_exec_per_sec|new_units_added)' "$work/log" | sed 's/^stat::/  /'
+echo "fuzz: 0 findings"
