@@ -1,8 +1,14 @@
 #include "encoding/decoder.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <memory>
 #include <cstdio>
 #include <utility>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace encoding {
 
@@ -82,37 +88,156 @@ std::int16_t Decoder::take_zigzag_i16(std::size_t element) {
     }
 }
 
+namespace {
+
+// Decodes zigzag varints of 1 to 3 bytes branch-free while out has room and 3 bytes are left.
+// Malformed forms set bits in bad; a negative value sets bit 0 of odd.
+std::size_t scalar_run(const std::uint8_t*& cursor, const std::uint8_t* end, std::int16_t* out,
+                       std::size_t n, std::uint32_t& bad, std::uint32_t& odd) noexcept {
+    // Local copies: the compiler need not then store them back after every sample.
+    const std::uint8_t* p = cursor;
+    std::uint32_t bad_bits = 0, odd_bits = 0;
+    std::size_t k = 0;
+    for (; k < n && end - p >= 3; ++k) {
+        const std::uint32_t b0 = p[0], b1 = p[1], b2 = p[2];
+        const std::uint32_t c0 = b0 >> 7;
+        const std::uint32_t c1 = c0 & (b1 >> 7);
+        const std::uint32_t z = (b0 & 0x7f) | (((b1 & 0x7f) << 7) & (0u - c0)) | ((b2 << 14) & (0u - c1));
+        // A third byte above 3 overflows 16 bits; a final byte of 0 after a continuation is
+        // not the shortest form.
+        bad_bits |= (c1 & static_cast<std::uint32_t>(b2 > 3)) |
+                    (c0 & (c1 ^ 1) & static_cast<std::uint32_t>(b1 == 0)) |
+                    (c1 & static_cast<std::uint32_t>(b2 == 0));
+        odd_bits |= z;
+        out[k] = static_cast<std::int16_t>(static_cast<std::uint16_t>((z >> 1) ^ (0u - (z & 1))));
+        p += 1 + c0 + c1;
+    }
+    cursor = p;
+    bad |= bad_bits;
+    odd |= odd_bits & 1;
+    return k;
+}
+
+#if defined(__x86_64__)
+#define PYVORA_SIMD_SAMPLES 1
+
+// How a 12-byte window of varints is read, by the continuation bits of its bytes: `low` and
+// `high` are byte shuffles that spread the first complete varints (eight at most) over eight
+// 16-bit lanes, `low` putting a varint's first byte in its lane's low byte and its second
+// byte in the high byte, `high` putting its third byte in the low byte (absent bytes read as
+// zero); `count` varints are taken, `used` bytes long.
+struct alignas(16) Spread {
+    std::uint8_t low[16];
+    std::uint8_t high[16];
+};
+struct Step {
+    std::uint8_t count;
+    std::uint8_t used;
+};
+struct WindowTables {
+    std::unique_ptr<Spread[]> spreads = std::make_unique<Spread[]>(1u << 12);
+    std::unique_ptr<Step[]> steps = std::make_unique<Step[]>(1u << 12);
+};
+
+const WindowTables& window_tables() {
+    static const WindowTables tables = [] {
+        WindowTables t;
+        for (unsigned mask = 0; mask < (1u << 12); ++mask) {
+            Spread& e = t.spreads[mask];
+            std::memset(&e, 0x80, sizeof e);
+            unsigned start = 0, lane = 0;
+            for (unsigned pos = 0; pos < 12 && lane < 8; ++pos) {
+                if ((mask >> pos) & 1) continue;  // a continuation byte
+                const unsigned length = pos - start + 1;
+                // Longer forms are malformed; the overflow check catches them, lanes stay zero.
+                if (length <= 3) {
+                    e.low[2 * lane] = static_cast<std::uint8_t>(start);
+                    if (length >= 2) e.low[2 * lane + 1] = static_cast<std::uint8_t>(start + 1);
+                    if (length == 3) e.high[2 * lane] = static_cast<std::uint8_t>(start + 2);
+                }
+                ++lane;
+                start = pos + 1;
+            }
+            t.steps[mask] = Step{static_cast<std::uint8_t>(lane), static_cast<std::uint8_t>(start)};
+        }
+        return t;
+    }();
+    return tables;
+}
+
+// Up to eight samples per step from 16 bytes: the continuation bits say where the varints
+// end, and the tables line their bytes up in lanes. Runs while 8 samples are wanted and 16
+// bytes can be read.
+__attribute__((target("ssse3"))) std::size_t simd_run(const std::uint8_t*& cursor, const std::uint8_t* end,
+                                                      std::int16_t* out, std::size_t n,
+                                                      std::uint32_t& bad, std::uint32_t& odd) noexcept {
+    const std::uint8_t* p = cursor;  // a local copy stays in a register
+    const WindowTables& tables = window_tables();
+    const Spread* const spreads = tables.spreads.get();
+    const Step* const steps = tables.steps.get();
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i low7 = _mm_set1_epi16(0x007f);
+    const __m128i mid7 = _mm_set1_epi16(0x7f00);
+    const __m128i one = _mm_set1_epi16(1);
+    const __m128i three = _mm_set1_epi8(3);
+    __m128i odd_lanes = zero;
+    std::uint32_t bad_bits = 0;
+    std::size_t k = 0;
+    while (n - k >= 8 && end - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const unsigned cont = static_cast<unsigned>(_mm_movemask_epi8(v));
+        const Step step = steps[cont & 0xfff];
+        if (step.count == 0) break;  // no varint ends in 12 bytes: malformed, left to the careful path
+        const Spread& e = spreads[cont & 0xfff];
+        const __m128i a = _mm_shuffle_epi8(v, _mm_load_si128(reinterpret_cast<const __m128i*>(e.low)));
+        const __m128i b = _mm_shuffle_epi8(v, _mm_load_si128(reinterpret_cast<const __m128i*>(e.high)));
+        const __m128i z = _mm_or_si128(_mm_or_si128(_mm_and_si128(a, low7), _mm_srli_epi16(_mm_and_si128(a, mid7), 1)),
+                                       _mm_slli_epi16(b, 14));
+        odd_lanes = _mm_or_si128(odd_lanes, z);
+        const __m128i value = _mm_xor_si128(_mm_srli_epi16(z, 1), _mm_sub_epi16(zero, _mm_and_si128(z, one)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), value);
+        // Over the bytes used: a zero byte ending a varint of two or three bytes is not the
+        // shortest form; a third byte above 3 overflows 16 bits.
+        const unsigned zeros = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)));
+        const unsigned small = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_subs_epu8(v, three), zero)));
+        bad_bits |= ((zeros & ~cont & (cont << 1)) | (~small & (cont << 1) & (cont << 2))) & ((1u << step.used) - 1);
+        p += step.used;
+        k += step.count;
+    }
+    cursor = p;
+    bad |= bad_bits;
+    odd |= _mm_movemask_epi8(_mm_slli_epi16(odd_lanes, 15)) != 0 ? 1u : 0u;
+    return k;
+}
+
+bool simd_available() noexcept {
+    static const bool available = __builtin_cpu_supports("ssse3");
+    return available;
+}
+#endif
+
+}  // namespace
+
 bool Decoder::take_zigzag_i16s(std::int16_t* out, std::size_t n) {
-    std::uint32_t odd = 0;  // a zigzag value is odd exactly when its sample is negative
+    std::uint32_t odd = 0;  // bit 0 set when a zigzag value was odd: its sample is negative
     std::size_t i = 0;
     constexpr std::size_t block = 4096;
     while (i < n) {
         const std::size_t len = std::min(block, n - i);
-        // Every sample of the block can then be read as one 4-byte word, in bounds.
-        if (remaining() / 3 <= len) break;
         const std::uint8_t* p = p_;
         std::uint32_t bad = 0;
-        for (std::size_t k = 0; k < len; ++k) {
-            const std::uint32_t b0 = p[0], b1 = p[1], b2 = p[2];
-            const std::uint32_t c0 = b0 >> 7;
-            const std::uint32_t c1 = c0 & (b1 >> 7);
-            const std::uint32_t z =
-                (b0 & 0x7f) | (((b1 & 0x7f) << 7) & (0u - c0)) | ((b2 << 14) & (0u - c1));
-            // A third byte above 3 overflows 16 bits; a final byte of 0 after a continuation
-            // is not the shortest form.
-            bad |= (c1 & static_cast<std::uint32_t>(b2 > 3)) |
-                   (c0 & (c1 ^ 1) & static_cast<std::uint32_t>(b1 == 0)) |
-                   (c1 & static_cast<std::uint32_t>(b2 == 0));
-            odd |= z;
-            out[i + k] = static_cast<std::int16_t>(static_cast<std::uint16_t>((z >> 1) ^ (0u - (z & 1))));
-            p += 1 + c0 + c1;
-        }
+        std::size_t k = 0;
+#ifdef PYVORA_SIMD_SAMPLES
+        if (simd_available()) k = simd_run(p, end_, out + i, len, bad, odd);
+#endif
+        k += scalar_run(p, end_, out + i + k, len - k, bad, odd);
         if (bad != 0) {
             // Read the block again sample by sample: that finds the first malformed one.
-            for (std::size_t k = 0; k < len; ++k) (void)take_zigzag_i16(i + k);
+            for (std::size_t j = 0; j < k; ++j) (void)take_zigzag_i16(i + j);
         }
         p_ = p;
-        i += len;
+        i += k;
+        if (k < len) break;  // too few bytes left for the fast paths
     }
     for (; i < n; ++i) {
         out[i] = take_zigzag_i16(i);
