@@ -1,6 +1,8 @@
 """Compose stimulation protocols for two-channel stimulators and save them as .vora files."""
 
-from typing import ClassVar, SupportsFloat, SupportsIndex, TypeAlias, final
+import os
+from typing_extensions import Buffer
+from typing import Any, ClassVar, SupportsFloat, SupportsIndex, TypeAlias, final
 
 import numpy
 import numpy.typing
@@ -33,6 +35,39 @@ class Protocol:
     def get_sampling_rate(self) -> float: ...
     def save(self, filepath: str) -> None: ...
     def __str__(self) -> str: ...
+    def to_bytes(self) -> bytes:
+        """Return the protocol file's bytes.
+
+        Exactly the bytes that save() would write at this moment. The protocol is not
+        changed: when its signal table is empty, the bytes hold the one constant 0.0
+        signal that save() would add, but the signal is not added to the protocol.
+        """
+    @classmethod
+    def from_bytes(cls, data: Buffer) -> Protocol:
+        """Return a new Protocol decoded from the bytes of a protocol file.
+
+        data is any object with the buffer protocol (bytes, bytearray, memoryview,
+        mmap, a contiguous NumPy uint8 array); it is read in place, without a copy.
+        The protocol holds exactly the file's content, and to_bytes() gives the same
+        bytes back.
+
+        Raises pyvora.DecodeError (a ValueError) when the bytes are not a protocol
+        file: they end early or go on after it, a number is malformed or out of its
+        range, a coil name is not UTF-8, or a value lies outside what a protocol can
+        hold (intensity outside 0.0..1.0, session duration outside 0.01..1800.0
+        seconds, a sample outside 0..32767, more than 9,000,000 samples, no signals).
+        """
+    @classmethod
+    def load(cls, filepath: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> Protocol:
+        """Return a new Protocol read from a protocol file.
+
+        filepath is a str, bytes or os.PathLike; any file name is accepted. The file
+        is decoded as by from_bytes(), and DecodeError is raised the same way. A file
+        that cannot be read raises the OSError subclass for its error, with filename
+        set, as open() does (FileNotFoundError, IsADirectoryError, PermissionError...).
+        """
+    def __reduce__(self) -> tuple[Any, tuple[bytes]]:
+        """Helper for pickle and copy: the protocol as its file bytes."""
 
 @final
 class Channel:
@@ -49,3 +84,17 @@ class Coil:
     B2: ClassVar[Coil]
     def __int__(self) -> int: ...
     def __repr__(self) -> str: ...
+
+class DecodeError(ValueError):
+    """Bytes that are not a protocol file.
+
+    offset is the byte offset where the problem was found, path the field being
+    read (such as 'signals[2].samples[17]'; empty when no field was). The
+    message names both.
+    """
+
+    offset: int
+    path: str
+
+def _protocol_from_bytes(data: Buffer, /) -> Protocol:
+    """Rebuild a pickled Protocol from its file bytes."""
