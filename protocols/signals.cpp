@@ -2,16 +2,29 @@
 
 #include <cmath>
 #include <limits>
+#include <type_traits>
 #include <utility>
 
 #include "protocols/error.hpp"
 
 namespace protocols::signals {
 
+static_assert(std::is_nothrow_move_constructible_v<Signal>, "a staged signal moves in without failing");
+
 std::uint64_t append(SignalTable& table, Signal signal) {
-    const auto position = static_cast<std::uint64_t>(table.size());
-    table.push_back(std::move(signal));  // strong guarantee: on failure the table is unchanged
+    StagedAppend staged(table, std::move(signal));
+    const std::uint64_t position = staged.result();
+    staged.commit();
     return position;
+}
+
+StagedAppend::StagedAppend(SignalTable& table, Signal signal) : table_(table), signal_(std::move(signal)) {
+    // Growth doubles, as push_back's would, so appends stay amortised constant time.
+    if (table_.size() == table_.capacity()) table_.reserve(table_.empty() ? 1 : 2 * table_.size());
+}
+
+void StagedAppend::commit() noexcept {
+    table_.push_back(std::move(signal_));  // within capacity: no allocation
 }
 
 std::uint64_t num_samples(double session_duration) {

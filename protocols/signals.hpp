@@ -91,6 +91,23 @@ inline constexpr double SAMPLING_RATE = 5000.0;
 // Appends at the end of the table and returns the new signal's position.
 std::uint64_t append(SignalTable& table, Signal signal);
 
+// An append made ready: the memory it needs is taken on construction (the only step that can
+// fail, with std::bad_alloc, the table unchanged), so commit() cannot fail. A caller that still
+// has to allocate for its own result does so in between and leaves the table as it was if that
+// fails.
+class StagedAppend {
+public:
+    StagedAppend(SignalTable& table, Signal signal);
+
+    // The position the signal takes.
+    std::uint64_t result() const noexcept { return table_.size(); }
+    void commit() noexcept;
+
+private:
+    SignalTable& table_;
+    Signal signal_;
+};
+
 // ceil(session_duration * 5000) saturated to u64; refuses a duration that is not above 0.
 std::uint64_t num_samples(double session_duration);
 

@@ -34,13 +34,13 @@ namespace pyvora::methods {
 
 namespace sig = protocols::signals;
 
-std::uint64_t add_arbitrary_signal(Settings& s, SampleArray samples) {
+StagedAppend add_arbitrary_signal(Settings& s, SampleArray samples) {
     const std::uint64_t expected = sig::num_samples(s.session_duration);
     protocols::require(samples.length >= 0 && static_cast<std::uint64_t>(samples.length) == expected,
                        "samples.len() == self.get_num_samples()");
     sig::Samples quantised =
         sig::quantise(sig::SampleView{samples.data, samples.length, samples.stride, samples.contiguous});
-    return sig::append(s.signals, sig::Signal{sig::ArbitrarySignalParams{std::move(quantised)}});
+    return StagedAppend(s.signals, sig::Signal{sig::ArbitrarySignalParams{std::move(quantised)}});
 }
 
 }  // namespace pyvora::methods

@@ -8,6 +8,10 @@
 // (shared when the function takes `const Settings&`), converts the arguments in parameter
 // order and turns the result into a Python object. Nothing in the protocol changes before the
 // method body runs, and access is released on every path.
+//
+// A method that changes the protocol and returns a value returns it staged (StagedChange): the
+// layer builds the Python result before the change is committed, so running out of memory
+// there leaves the protocol as it was.
 #pragma once
 
 #include <array>
@@ -164,6 +168,14 @@ inline PyObject* to_python(std::uint64_t value) { return check(PyLong_FromUnsign
 inline PyObject* to_python(double value) { return check(PyFloat_FromDouble(value)).release(); }
 inline PyObject* to_python(Ref value) { return value.release(); }
 
+// A change made ready by a method: result() is its return value, every allocation the change
+// needs is done, and commit() makes the change without failing.
+template <class R>
+concept StagedChange = requires(R& change) {
+    change.result();
+    { change.commit() } noexcept;
+};
+
 // The receiver, checked to be a Protocol.
 ProtocolObject& receiver(PyObject* self);
 
@@ -194,6 +206,11 @@ PyObject* run(ProtocolObject& object, const MethodSpec& decl, PyObject** bound,
         if constexpr (std::is_void_v<typename T::Result>) {
             Fn(settings, std::get<I>(std::move(args))...);
             Py_RETURN_NONE;
+        } else if constexpr (StagedChange<typename T::Result>) {
+            auto change = Fn(settings, std::get<I>(std::move(args))...);
+            Ref result = Ref::steal(to_python(change.result()));
+            change.commit();
+            return result.release();
         } else {
             return to_python(Fn(settings, std::get<I>(std::move(args))...));
         }

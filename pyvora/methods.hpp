@@ -28,6 +28,7 @@ struct FromPython<SampleArray> {
 namespace pyvora::methods {
 
 using protocols::settings::Settings;
+using protocols::signals::StagedAppend;
 
 // Configuration.
 inline constexpr MethodSpec SET_STIMULATION_INTENSITY = method("set_stimulation_intensity", Param{"intensity"});
@@ -48,25 +49,25 @@ inline constexpr MethodSpec SET_MODULATION_SOURCE =
 void set_modulation_source(Settings& s, ChannelId channel, std::uint64_t index,
                            std::optional<bool> external);
 
-// Signals.
+// Signals. Each returns the new signal's position, staged (see arguments.hpp).
 inline constexpr MethodSpec ADD_CONSTANT_SIGNAL = method("add_constant_signal", Param{"value"});
-std::uint64_t add_constant_signal(Settings& s, double value);
+StagedAppend add_constant_signal(Settings& s, double value);
 
 inline constexpr MethodSpec ADD_SINE_SIGNAL =
     method("add_sine_signal", Param{"amplitude"}, Param{"frequency"}, Param{"phase", "0.0"},
            Param{"depth", "1.0"});
-std::uint64_t add_sine_signal(Settings& s, double amplitude, double frequency,
-                              std::optional<double> phase, std::optional<double> depth);
+StagedAppend add_sine_signal(Settings& s, double amplitude, double frequency,
+                             std::optional<double> phase, std::optional<double> depth);
 
 inline constexpr MethodSpec ADD_RAMP_SIGNAL =
     method("add_ramp_signal", Param{"peak"}, Param{"up_duration"}, Param{"down_duration"});
-std::uint64_t add_ramp_signal(Settings& s, double peak, double up_duration, double down_duration);
+StagedAppend add_ramp_signal(Settings& s, double peak, double up_duration, double down_duration);
 
 inline constexpr MethodSpec ADD_MIXED_SIGNAL = method("add_mixed_signal", Param{"a_idx"}, Param{"b_idx"});
-std::uint64_t add_mixed_signal(Settings& s, std::uint64_t a_idx, std::uint64_t b_idx);
+StagedAppend add_mixed_signal(Settings& s, std::uint64_t a_idx, std::uint64_t b_idx);
 
 inline constexpr MethodSpec ADD_ARBITRARY_SIGNAL = method("add_arbitrary_signal", Param{"samples"});
-std::uint64_t add_arbitrary_signal(Settings& s, SampleArray samples);
+StagedAppend add_arbitrary_signal(Settings& s, SampleArray samples);
 
 // Queries.
 inline constexpr MethodSpec GET_NUM_SAMPLES = method("get_num_samples");

@@ -5,22 +5,22 @@ namespace pyvora::methods {
 
 namespace sig = protocols::signals;
 
-std::uint64_t add_constant_signal(Settings& s, double value) {
-    return sig::append(s.signals, sig::Signal{sig::ConstantSignalParams{value}});
+StagedAppend add_constant_signal(Settings& s, double value) {
+    return StagedAppend(s.signals, sig::Signal{sig::ConstantSignalParams{value}});
 }
 
-std::uint64_t add_sine_signal(Settings& s, double amplitude, double frequency,
-                              std::optional<double> phase, std::optional<double> depth) {
-    return sig::append(s.signals, sig::Signal{sig::SineSignalParams{
-                                      amplitude, frequency, phase.value_or(0.0), depth.value_or(1.0)}});
+StagedAppend add_sine_signal(Settings& s, double amplitude, double frequency,
+                             std::optional<double> phase, std::optional<double> depth) {
+    return StagedAppend(s.signals, sig::Signal{sig::SineSignalParams{
+                                       amplitude, frequency, phase.value_or(0.0), depth.value_or(1.0)}});
 }
 
-std::uint64_t add_ramp_signal(Settings& s, double peak, double up_duration, double down_duration) {
-    return sig::append(s.signals, sig::Signal{sig::RampSignalParams{peak, up_duration, down_duration}});
+StagedAppend add_ramp_signal(Settings& s, double peak, double up_duration, double down_duration) {
+    return StagedAppend(s.signals, sig::Signal{sig::RampSignalParams{peak, up_duration, down_duration}});
 }
 
-std::uint64_t add_mixed_signal(Settings& s, std::uint64_t a_idx, std::uint64_t b_idx) {
-    return sig::append(s.signals, sig::Signal{sig::MixedSignalParams{a_idx, b_idx}});
+StagedAppend add_mixed_signal(Settings& s, std::uint64_t a_idx, std::uint64_t b_idx) {
+    return StagedAppend(s.signals, sig::Signal{sig::MixedSignalParams{a_idx, b_idx}});
 }
 
 }  // namespace pyvora::methods

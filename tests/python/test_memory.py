@@ -48,3 +48,42 @@ def test_exhausted_memory_raises_memory_error(tmp_path):
     result = run_python(SCRIPT.replace("sys.argv[1]", repr(str(tmp_path / "big.vora"))))
     assert result.returncode == 0, result.stderr
     assert result.stdout.split() == ["add_arbitrary_signal:MemoryError", "str:MemoryError", "save:MemoryError"]
+
+
+ADDS = {
+    "constant": lambda p, samples: p.add_constant_signal(0.5),
+    "sine": lambda p, samples: p.add_sine_signal(1.0, 2.0, depth=0.5),
+    "ramp": lambda p, samples: p.add_ramp_signal(1.0, 0.5, 0.5),
+    "mixed": lambda p, samples: p.add_mixed_signal(0, 1),
+    "arbitrary": lambda p, samples: p.add_arbitrary_signal(samples),
+}
+
+
+@pytest.mark.parametrize("add", ADDS.values(), ids=ADDS.keys())
+def test_memory_error_for_the_position_appends_nothing(add):
+    testcapi = pytest.importorskip("_testcapi")
+    if not hasattr(testcapi, "set_nomemory"):
+        pytest.skip("no _testcapi.set_nomemory in this interpreter")
+    from pyvora import Protocol
+
+    protocol = Protocol()
+    protocol.set_session_duration(0.01)
+    samples = pytest.importorskip("numpy").full(50, 0.5) if add is ADDS["arbitrary"] else None
+    for _ in range(300):  # positions above the interpreter's cached small ints
+        protocol.add_constant_signal(0.0)
+    assert add(protocol, samples) == 300  # first use done (NumPy loaded)
+    positions = []
+    for start in range(4):  # the n-th Python allocation fails, the first one included
+        position = None
+        testcapi.set_nomemory(start, 0)
+        try:
+            position = add(protocol, samples)
+        except MemoryError:
+            pass
+        finally:
+            testcapi.remove_mem_hooks()
+        positions.append(position)
+    added = [p for p in positions if p is not None]
+    assert added == list(range(301, 301 + len(added)))
+    assert None in positions
+    assert protocol.add_constant_signal(0.0) == 301 + len(added)
