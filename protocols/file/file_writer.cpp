@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <utility>
 
 #include "protocols/text/quote.hpp"
 
@@ -15,41 +14,13 @@ namespace protocols::file {
 
 namespace {
 
-int posix_open(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
-ssize_t posix_write(int fd, const void* data, std::size_t size) { return ::write(fd, data, size); }
-int posix_close(int fd) { return ::close(fd); }
-
-constexpr FileOps posix_ops{posix_open, posix_write, posix_close};
-
 // strerror_r comes in two shapes: the GNU one returns the text, the XSI one fills the buffer.
 [[maybe_unused]] const char* strerror_text(char* gnu_result, const char*) { return gnu_result; }
 [[maybe_unused]] const char* strerror_text(int xsi_result, const char* buffer) {
     return xsi_result == 0 ? buffer : nullptr;
 }
 
-// Owns an open descriptor; closes it on every path that does not close it explicitly.
-class UniqueFd {
-public:
-    UniqueFd(int fd, int (*close)(int)) noexcept : fd_(fd), close_(close) {}
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() {
-        if (fd_ >= 0) (void)close_(fd_);  // an earlier failure is already being reported
-    }
-
-    int get() const noexcept { return fd_; }
-
-    // Closes now and gives the result of close, with errno set by it.
-    int close() noexcept { return close_(std::exchange(fd_, -1)); }
-
-private:
-    int fd_;
-    int (*close_)(int);
-};
-
 }  // namespace
-
-const FileOps& posix_file_ops() noexcept { return posix_ops; }
 
 std::string_view errno_kind_name(int code) noexcept {
     switch (code) {
@@ -138,10 +109,8 @@ std::optional<FileError> write_file(std::string_view path, std::span<const std::
     if (path.find('\0') != std::string_view::npos) return FileError::nul_in_path();
     const std::string c_path(path);
 
-    int fd;
-    do {
-        fd = ops.open(c_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = repeat_interrupted(
+        ops, [&] { return ops.open(c_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); });
     if (fd < 0) return FileError::os(errno);
     UniqueFd file(fd, ops.close);
 
@@ -150,11 +119,9 @@ std::optional<FileError> write_file(std::string_view path, std::span<const std::
     const std::uint8_t* next = bytes.data();
     std::size_t left = bytes.size();
     while (left > 0) {
-        const ssize_t n = ops.write(file.get(), next, std::min(left, max_chunk));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return FileError::os(errno);
-        }
+        const ssize_t n =
+            repeat_interrupted(ops, [&] { return ops.write(file.get(), next, std::min(left, max_chunk)); });
+        if (n < 0) return FileError::os(errno);
         if (n == 0) return FileError::write_zero();
         next += n;
         left -= static_cast<std::size_t>(n);

@@ -2,27 +2,15 @@
 // as values that render the way the save error messages show them.
 #pragma once
 
-#include <sys/types.h>
-
-#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
+#include "protocols/file/file_ops.hpp"
+
 namespace protocols::file {
-
-// The file operations used by write_file. They follow the POSIX convention (-1 and errno on
-// failure), so tests can stand in for the system, e.g. to make close fail.
-struct FileOps {
-    int (*open)(const char* path, int flags, mode_t mode);
-    ssize_t (*write)(int fd, const void* data, std::size_t size);
-    int (*close)(int fd);
-};
-
-// The real system calls.
-const FileOps& posix_file_ops() noexcept;
 
 // The kind name of an error number (Linux numbering); "Uncategorized" for any number not listed.
 std::string_view errno_kind_name(int code) noexcept;
@@ -61,8 +49,9 @@ private:
 };
 
 // Creates or truncates the file at path (mode 0666 before the umask, close-on-exec), writes all
-// of bytes and closes it. Interrupted opens and writes are repeated. A failing close is a
-// failure too: the data may not have reached the file. The descriptor is closed on every path.
+// of bytes and closes it. Interrupted opens and writes are repeated after ops.interrupted,
+// whose exception, if it throws one, comes out of here. A failing close is a failure too: the
+// data may not have reached the file. The descriptor is closed on every path.
 // Returns nothing on success.
 [[nodiscard]] std::optional<FileError> write_file(std::string_view path,
                                                   std::span<const std::uint8_t> bytes,

@@ -126,11 +126,13 @@ struct Fake {
     bool write_zero = false;
     int write_errno = 0;
     int close_errno = 0;  // reported after the real close
-    int opens = 0, writes = 0, closes = 0;
+    int abandon_at = 0;   // the interruption whose hook throws Abandoned; 0: none throws
+    int opens = 0, writes = 0, closes = 0, interruptions = 0;
     int open_flags = 0;
     mode_t open_mode = 0;
 };
 Fake fake;
+struct Abandoned {};
 
 const FileOps fake_ops{
     [](const char* path, int flags, mode_t mode) -> int {
@@ -166,6 +168,9 @@ const FileOps fake_ops{
         errno = fake.close_errno;
         return -1;
     },
+    [] {
+        if (++fake.interruptions == fake.abandon_at) throw Abandoned{};
+    },
 };
 
 struct SeamCase {
@@ -187,6 +192,7 @@ TEST_P(FileWriterSeam, EveryPathClosesOnce) {
     EXPECT_EQ(fake.closes, 1);
     EXPECT_EQ(fake.opens, 1 + c.setup.open_eintr);
     EXPECT_EQ(fake.writes, c.writes);
+    EXPECT_EQ(fake.interruptions, c.setup.open_eintr + c.setup.write_eintr);
     EXPECT_EQ(fake.open_flags, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC);
     EXPECT_EQ(fake.open_mode, 0666u);
     if (std::string_view(c.expected) == "success") {
@@ -210,6 +216,17 @@ INSTANTIATE_TEST_SUITE_P(
         SeamCase{"WriteFailure", Fake{.write_errno = ENOSPC},
                  R"(Os { code: 28, kind: StorageFull, message: "No space left on device" })", 1}),
     [](const auto& info) { return std::string(info.param.label); });
+
+TEST(FileWriter, AnExceptionFromTheInterruptHookEndsTheWriteAfterClosing) {
+    TempDir dir;
+    for (const Fake setup : {Fake{.open_eintr = 3, .abandon_at = 2}, Fake{.write_eintr = 3, .abandon_at = 2}}) {
+        fake = setup;
+        EXPECT_THROW((void)write_file((dir / "x.vora").string(), pattern_bytes(10), fake_ops), Abandoned);
+        EXPECT_EQ(fake.opens, setup.open_eintr > 0 ? 2 : 1);
+        EXPECT_EQ(fake.writes, setup.write_eintr > 0 ? 2 : 0);
+        EXPECT_EQ(fake.closes, setup.write_eintr > 0 ? 1 : 0);
+    }
+}
 
 TEST(FileWriter, OpenFailureMakesNoWriteOrClose) {
     fake = Fake{};
