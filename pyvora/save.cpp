@@ -1,4 +1,7 @@
 // Saving a protocol file: name check, the empty-table fill, encoding in memory, then the file.
+#include <optional>
+#include <utility>
+
 #include "protocols/file/file_writer.hpp"
 #include "protocols/file/record_encoding.hpp"
 #include "pyvora/file_ops.hpp"
@@ -7,16 +10,25 @@
 namespace pyvora::methods {
 
 namespace file = protocols::file;
-namespace sig = protocols::signals;
 
 void save(Settings& s, Text filepath) {
     protocols::require(file::has_protocol_file_name(filepath.utf8), file::protocol_file_name_condition);
-    // A protocol saved without signals gets the default constant signal, and keeps it.
-    if (s.signals.empty()) sig::append(s.signals, sig::Signal{sig::ConstantSignalParams{0.0}});
-    const encoding::Bytes bytes = file::encode(s);
-    if (auto error = file::write_file(filepath.utf8, bytes.span(), python_file_ops())) {
-        throw protocols::Failure(protocols::unwrap_failed(error->render()));
+    // A protocol saved without signals gets the default constant signal, and keeps it once the
+    // file has been tried, written or not. The fill goes into a copy (small: its table is empty)
+    // that moves in only when nothing can fail any more, so running out of memory or an
+    // exception from a signal handler leaves the protocol as it was.
+    std::optional<Settings> filled;
+    if (s.signals.empty()) {
+        filled.emplace(s);
+        filled->signals.push_back(file::empty_table_signal());
     }
+    const encoding::Bytes bytes = file::encode(filled ? *filled : s);
+    std::optional<protocols::Failure> failure;
+    if (auto error = file::write_file(filepath.utf8, bytes.span(), python_file_ops())) {
+        failure = protocols::Failure(protocols::unwrap_failed(error->render()));
+    }
+    if (filled) s.signals = std::move(filled->signals);
+    if (failure) throw *failure;
 }
 
 }  // namespace pyvora::methods

@@ -4,6 +4,8 @@ import os
 import pathlib
 import socket
 import struct
+import subprocess
+import sys
 
 import pytest
 
@@ -263,6 +265,44 @@ def test_short_writes_continue_until_the_size_limit_stops_them(tmp_path, limit):
     expected = "" if limit >= len(DEFAULT_FILE) else os_error_message(27, "FileTooLarge")
     assert result.stdout.strip() == expected
     assert path.read_bytes() == DEFAULT_FILE[:limit]
+
+
+INTERRUPT_SNIPPET = """
+import os, signal
+from pyvora import Protocol
+p = Protocol()
+if {blocked_in!r} == "write":
+    for _ in range(20000):  # far more than a pipe holds
+        p.add_constant_signal(0.0)
+    reader = os.open({path!r}, os.O_RDONLY | os.O_NONBLOCK)  # open, never read
+calls = 0
+def on_alarm(signum, frame):
+    global calls
+    calls += 1
+    if calls == 3:
+        raise KeyboardInterrupt
+signal.signal(signal.SIGALRM, on_alarm)
+descriptors = len(os.listdir("/proc/self/fd"))
+signal.setitimer(signal.ITIMER_REAL, 0.05, 0.05)
+try:
+    p.save({path!r})
+except KeyboardInterrupt:
+    print("interrupted", calls)
+signal.setitimer(signal.ITIMER_REAL, 0)
+print(len(os.listdir("/proc/self/fd")) == descriptors, p.add_constant_signal(1.0))
+"""
+
+
+@pytest.mark.parametrize("blocked_in, table", [("open", 0), ("write", 20000)])
+def test_a_blocked_save_runs_signal_handlers_and_stops_when_one_raises(tmp_path, blocked_in, table):
+    """Saving to a FIFO blocks; every interruption runs the handlers, and the third one's exception
+    ends the save with the descriptor closed and the table as it was (no fill)."""
+    path = tmp_path / "fifo.vora"
+    os.mkfifo(path)
+    code = INTERRUPT_SNIPPET.format(blocked_in=blocked_in, path=str(path))
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["interrupted 3", f"True {table}"]
 
 
 def test_overwrites_in_place(fresh, tmp_path):
