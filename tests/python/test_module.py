@@ -288,6 +288,36 @@ def test_methods_refuse_foreign_receivers():
         Protocol.set_session_duration(5, 1.0)
 
 
+NULL_RECEIVER_SNIPPET = """
+import ctypes
+from pyvora import Protocol
+
+P = ctypes.c_void_p
+size = ctypes.sizeof(P)
+calls = {
+    "get_num_samples": (ctypes.PYFUNCTYPE(ctypes.py_object, P, P), (None, None)),
+    "set_session_duration": (
+        ctypes.PYFUNCTYPE(ctypes.py_object, P, ctypes.POINTER(ctypes.py_object), ctypes.c_ssize_t, P),
+        (None, (ctypes.py_object * 1)(1.0), 1, None)),
+}
+for name, (prototype, args) in calls.items():
+    descriptor = Protocol.__dict__[name]
+    # A method descriptor ends with its PyMethodDef pointer and its vectorcall slot.
+    definition = P.from_address(id(descriptor) + type(descriptor).__basicsize__ - 2 * size).value
+    function = prototype(P.from_address(definition + size).value)  # ml_meth follows ml_name
+    try:
+        function(*args)
+    except TypeError as e:
+        print(e)
+"""
+
+
+def test_methods_called_from_c_without_a_receiver_raise_type_error():
+    result = run_python(NULL_RECEIVER_SNIPPET)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["a Protocol method was called without a receiver"] * 2
+
+
 def test_subinterpreter_import_is_refused():
     code = (
         "import pyvora, _testcapi\n"
