@@ -215,11 +215,14 @@ def test_file_errors_after_the_table_is_filled(fresh, tmp_path, monkeypatch, mak
 
 
 PERMISSION_SNIPPET = """
-import os
+import os, sys
 from pyvora import Protocol  # imported first: the checkout may be unreadable to the other user
 if os.geteuid() == 0:
-    os.setgid(65534)
-    os.setuid(65534)  # root is not stopped by permission bits
+    try:
+        os.setgid(65534)
+        os.setuid(65534)  # root is not stopped by permission bits
+    except PermissionError:
+        sys.exit(77)  # this machine cannot drop root privileges
 p = Protocol()
 try:
     p.save({path!r})
@@ -235,7 +238,7 @@ def test_permission_denied(tmp_path):
     locked.mkdir(mode=0o555)
     code = PERMISSION_SNIPPET.format(path=str(locked / "x.vora"))
     result = run_python(code)
-    if os.geteuid() == 0 and "Operation not permitted" in result.stderr:
+    if result.returncode == 77:
         pytest.skip("cannot drop root privileges here")
     assert result.returncode == 0, result.stderr
     assert result.stdout.splitlines() == ["PanicException", os_error_message(13, "PermissionDenied")]
@@ -326,8 +329,6 @@ def test_new_file_mode_follows_the_umask(fresh, tmp_path, umask):
 
 
 def test_fill_shows_in_the_text_form(fresh, tmp_path):
-    if "signals: [" not in str(fresh):
-        pytest.skip("text form not available yet")
     assert "        signals: [],\n" in str(fresh)
     fresh.save(str(tmp_path / "x.vora"))
     text = str(fresh)
@@ -385,10 +386,7 @@ def test_arbitrary_signal_samples(fresh, tmp_path):
     fresh.set_session_duration(0.01)
     samples = numpy.zeros(50)
     samples[:9] = [q / 32767 for q in (32767, 16383.5, 3276.7, 1, 63, 64, 1000, 8191, 8192)]
-    try:
-        fresh.add_arbitrary_signal(samples)
-    except TypeError:
-        pytest.skip("add_arbitrary_signal not available yet")
+    fresh.add_arbitrary_signal(samples)
     data = saved(fresh, tmp_path / "x.vora")
     # The count is 50 samples (0x32), not the number of bytes that follow.
     assert signal_table(data) == bytes.fromhex("01 04 32 feff03 808002 9a33 02 7e 8001 d00f fe7f 808001" + "00" * 41)
