@@ -5,6 +5,14 @@
 //   - protocols::Failure: a violated precondition, raised as the panic exception;
 //   - std::bad_alloc: memory ran out, raised as MemoryError.
 // Every entry point runs its body through `guard`, which turns them into the Python error.
+//
+// The texts a script sees are a compatibility contract: existing scripts match on them as
+// strings, so they stay byte for byte, however odd they read. That covers the panic type's
+// name `pyo3_runtime.PanicException` (errors.cpp), the `builtins.` qualified class names
+// (protocol_type.cpp, enums.cpp), the argument and cast messages (arguments.cpp), the borrow
+// messages (access.hpp), the failed-condition texts of require() and protocols/error.hpp, and
+// the file errors' `Os { code, kind, message }` rendering (protocols/file/file_writer.cpp).
+// New surface follows ordinary Python conventions instead.
 #pragma once
 
 #include <new>
