@@ -288,7 +288,7 @@ signal.signal(signal.SIGALRM, on_alarm)
 descriptors = len(os.listdir("/proc/self/fd"))
 signal.setitimer(signal.ITIMER_REAL, 0.05, 0.05)
 try:
-    p.save({path!r})
+    Protocol.load({path!r}) if {blocked_in!r} == "load" else p.save({path!r})
 except KeyboardInterrupt:
     print("interrupted", calls)
 signal.setitimer(signal.ITIMER_REAL, 0)
@@ -296,10 +296,10 @@ print(len(os.listdir("/proc/self/fd")) == descriptors, p.add_constant_signal(1.0
 """
 
 
-@pytest.mark.parametrize("blocked_in, table", [("open", 0), ("write", 20000)])
+@pytest.mark.parametrize("blocked_in, table", [("open", 0), ("write", 20000), ("load", 0)])
 def test_a_blocked_save_runs_signal_handlers_and_stops_when_one_raises(tmp_path, blocked_in, table):
-    """Saving to a FIFO blocks; every interruption runs the handlers, and the third one's exception
-    ends the save with the descriptor closed and the table as it was (no fill)."""
+    """Saving to (or loading from) a FIFO blocks; every interruption runs the handlers, and the
+    third one's exception ends the call with the descriptor closed and the table as it was."""
     path = tmp_path / "fifo.vora"
     os.mkfifo(path)
     code = INTERRUPT_SNIPPET.format(blocked_in=blocked_in, path=str(path))
