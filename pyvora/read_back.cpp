@@ -100,13 +100,8 @@ namespace methods {
 
 Ref to_bytes(const Settings& s) {
     // An empty table is written as saving writes it, from a copy: the protocol is not changed.
-    // The copy is small, since there are no signals to copy.
     std::optional<Settings> filled;
-    if (s.signals.empty()) {
-        filled.emplace(s);
-        filled->signals.push_back(file::empty_table_signal());
-    }
-    const Settings& source = filled ? *filled : s;
+    const Settings& source = file::as_saved(s, filled);
     const std::size_t size = file::encoded_size(source);
     Ref bytes = check(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
     file::encode_into(source, {reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes.get())), size});

@@ -18,11 +18,7 @@ void save(Settings& s, Text filepath) {
     // that moves in only when nothing can fail any more, so running out of memory or an
     // exception from a signal handler leaves the protocol as it was.
     std::optional<Settings> filled;
-    if (s.signals.empty()) {
-        filled.emplace(s);
-        filled->signals.push_back(file::empty_table_signal());
-    }
-    const encoding::Bytes bytes = file::encode(filled ? *filled : s);
+    const encoding::Bytes bytes = file::encode(file::as_saved(s, filled));
     std::optional<protocols::Failure> failure;
     if (auto error = file::write_file(filepath.utf8, bytes.span(), python_file_ops())) {
         failure = protocols::Failure(protocols::unwrap_failed(error->render()));

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <limits>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -104,8 +105,15 @@ void encode_value(Sink& out, const T& value) {
     }
 }
 
-// The signal that saving puts into an empty signal table: constant 0.0.
-inline signals::Signal empty_table_signal() { return signals::Signal{signals::ConstantSignalParams{0.0}}; }
+// The Settings value that saving writes: s itself, or, when its signal table is empty, a copy in
+// `filled` holding the one constant 0.0 signal that saving adds (small: no signals to copy).
+inline const settings::Settings& as_saved(const settings::Settings& s,
+                                          std::optional<settings::Settings>& filled) {
+    if (!s.signals.empty()) return s;
+    filled.emplace(s);
+    filled->signals.push_back(signals::Signal{signals::ConstantSignalParams{0.0}});
+    return *filled;
+}
 
 // The exact length of the protocol file of one Settings value.
 std::size_t encoded_size(const settings::Settings& settings) noexcept;
