@@ -28,6 +28,13 @@ def test_module_holds_its_three_classes_first():
         assert cls.__qualname__ == cls.__name__
 
 
+def test_version_is_the_installed_distributions():
+    from importlib.metadata import version
+
+    assert pyvora.__version__ == version("pyvora")
+    assert "importlib.metadata" not in run_python("import sys, pyvora; print(sorted(sys.modules))").stdout
+
+
 def test_import_leaves_numpy_alone():
     result = run_python("import sys, pyvora; pyvora.Protocol(); print('numpy' in sys.modules)")
     assert result.stdout.strip() == "False", result.stderr
