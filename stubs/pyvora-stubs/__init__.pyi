@@ -1,4 +1,34 @@
-"""Compose stimulation protocols for two-channel stimulators and save them as .vora files."""
+"""Compose stimulation protocols for two-channel stimulators and save them as .vora files.
+
+A ``Protocol`` holds one protocol for a stimulator with two channels, A and B, each driving two
+coils (A1 and A2 on channel A, B1 and B2 on channel B): a global intensity, a session duration,
+a table of signals, and for each channel whether it is enabled and which signal or external
+input drives each coil's amplitude and the channel's modulation. ``Coil`` and ``Channel`` name
+the coils and channels. ``str(protocol)`` shows the whole protocol as text and
+``protocol.save("name.vora")`` writes the file the stimulator runs.
+
+Units fixed by the module: intensity and arbitrary samples are fractions 0.0 to 1.0, the
+session duration is in seconds (0.01 to 1800.0), the sampling rate is 5000 samples per second.
+Sine, ramp and constant parameters carry no unit of the module's own; they are stored as given.
+
+Refusals. Every value is checked where it enters. A value outside its limits, an arbitrary
+signal that does not fit, a file name without ".vora" and a file that cannot be written raise
+``PanicException`` (type name ``pyo3_runtime.PanicException``), whose message is the failed
+condition, for example ``assertion failed: duration >= 0.01``; a line naming the failed check
+goes to standard error first. It derives from ``BaseException``, not from ``Exception``, and it
+is not importable: catch it with ``except BaseException`` and re-raise what is not a refusal::
+
+    try:
+        protocol.set_session_duration(seconds)
+    except BaseException as error:
+        if type(error).__name__ != "PanicException":
+            raise  # KeyboardInterrupt, SystemExit, ...
+        print("refused:", error)
+
+Wrong arguments raise ``TypeError`` or ``OverflowError``, a protocol used from inside one of
+its own calls ``RuntimeError``, exhausted memory ``MemoryError``. A refused call changes
+nothing: the protocol stays as it was and usable.
+"""
 
 import os
 from typing_extensions import Buffer
@@ -14,27 +44,291 @@ _Position: TypeAlias = SupportsIndex
 # The routing flag takes exactly True or False, or a NumPy boolean; not 0 or 1.
 _Flag: TypeAlias = bool | numpy.bool_
 
+__version__: str
+"""The version of the installed pyvora distribution, for example ``"0.1.0"``."""
+
 @final
 class Protocol:
-    """Protocol()"""
+    """One stimulation protocol, built by method calls and saved with ``save``.
 
-    def __new__(cls) -> Protocol: ...
-    def set_stimulation_intensity(self, intensity: _Float) -> None: ...
-    def set_session_duration(self, duration: _Float) -> None: ...
-    def enable_channel(self, channel: Channel) -> None: ...
-    def set_amplitude_source(self, coil: Coil, index: _Position, external: _Flag = False) -> None: ...
-    def set_modulation_source(self, channel: Channel, index: _Position, external: _Flag = False) -> None: ...
-    def add_constant_signal(self, value: _Float) -> int: ...
+    ``Protocol()`` takes no arguments and starts from the default protocol: intensity 0.0,
+    session duration 60.0 seconds (300000 samples), channel A enabled, channel B disabled,
+    every amplitude and modulation source selecting signal position 0, and an empty signal
+    table, so the first signal added takes position 0. It describes the default machine: a
+    coil named "Default" tuned to a 22.62 kHz carrier, 6 external inputs. When the environment
+    variable ``VORA_TARGET_MACHINE`` is set (to any UTF-8 value, even empty) at construction,
+    the protocol is marked as composed on the stimulator itself.
+
+    Positions and external input numbers are stored unchecked: a position may name a signal
+    added later, or none at all; an external input number is not compared with the machine's.
+
+    Errors every method shares:
+
+    - ``TypeError`` for arguments that do not bind, for example
+      ``Protocol.set_session_duration() missing 1 required positional argument: 'duration'``,
+      ``Protocol.add_sine_signal() takes from 2 to 4 positional arguments but 5 were given``,
+      ``Protocol.save() got an unexpected keyword argument 'path'``,
+      ``Protocol.add_ramp_signal() got multiple values for argument 'peak'``,
+      ``Protocol.__new__() takes 0 positional arguments but 1 was given``.
+    - ``TypeError`` for an argument of the wrong type, named by its parameter, for example
+      ``argument 'duration': must be real number, not str``.
+    - ``RuntimeError`` ``Already borrowed`` or ``Already mutably borrowed`` when the protocol
+      is used from inside one of its own calls (an argument's ``__float__`` calling back into
+      the same protocol). Calls never wait for each other.
+    - ``MemoryError`` when memory runs out; the protocol is unchanged.
+    """
+
+    def __new__(cls) -> Protocol:
+        """A new protocol with the defaults described on the class.
+
+        Raises:
+            TypeError: ``Protocol.__new__() takes 0 positional arguments but 1 was given``
+                (any positional argument), ``Protocol.__new__() got an unexpected keyword
+                argument 'x'`` (any keyword).
+        """
+
+    def set_stimulation_intensity(self, intensity: _Float) -> None:
+        """Set the global stimulation intensity, a fraction from 0.0 to 1.0 inclusive.
+
+        Args:
+            intensity: 0.0 (none) to 1.0 (full); ints are taken as floats.
+
+        Raises:
+            PanicException: ``assertion failed: intensity >= 0.0 && intensity <= 1.0`` for a
+                value below 0.0, above 1.0, or NaN. The intensity keeps its previous value.
+            TypeError: ``argument 'intensity': must be real number, not str`` (any non-number).
+            OverflowError: ``int too large to convert to float``.
+        """
+
+    def set_session_duration(self, duration: _Float) -> None:
+        """Set the session length in seconds, 0.01 to 1800.0 inclusive (default 60.0).
+
+        The sample count ``get_num_samples()`` follows the new duration. Arbitrary signals
+        added earlier keep the number of samples they had.
+
+        Args:
+            duration: seconds, 0.01 to 1800.0.
+
+        Raises:
+            PanicException: ``assertion failed: duration <= config::MAX_SESSION_DURATION`` for
+                a value above 1800.0, infinity or NaN; ``assertion failed: duration >= 0.01``
+                for a value below 0.01. The duration keeps its previous value.
+            TypeError: ``argument 'duration': must be real number, not str`` (any non-number).
+            OverflowError: ``int too large to convert to float``.
+        """
+
+    def enable_channel(self, channel: Channel) -> None:
+        """Enable a channel. Channel A starts enabled, channel B disabled.
+
+        There is no way to disable a channel again; enabling twice is the same as once.
+
+        Args:
+            channel: ``Channel.A`` or ``Channel.B``.
+
+        Raises:
+            TypeError: ``argument 'channel': 'int' object cannot be cast as 'Channel'`` for
+                anything but a ``Channel`` member (the type name varies).
+        """
+
+    def set_amplitude_source(self, coil: Coil, index: _Position, external: _Flag = False) -> None:
+        """Choose what drives a coil's amplitude: a signal, or an external input.
+
+        With ``external=False`` (the default), ``index`` is the position of a signal in this
+        protocol's signal table, as returned by the ``add_*_signal`` methods. With
+        ``external=True`` it is the number of an external signal input of the stimulator,
+        counted from 0 (the default machine has 6: 0 to 5). Neither is checked: a position may
+        name a signal that is added later. Each call replaces the coil's source completely.
+
+        Args:
+            coil: ``Coil.A1``, ``Coil.A2`` (channel A), ``Coil.B1`` or ``Coil.B2`` (channel B).
+            index: a signal position or an external input number, 0 to 2**64 - 1.
+            external: exactly ``True`` or ``False`` (or a NumPy boolean); not 0 or 1.
+
+        Raises:
+            TypeError: ``argument 'coil': 'int' object cannot be cast as 'Coil'``;
+                ``argument 'index': 'float' object cannot be interpreted as an integer``;
+                ``argument 'external': 'int' object cannot be cast as 'bool'`` (the type
+                names vary with the argument given).
+            OverflowError: ``can't convert negative int to unsigned`` for a negative index,
+                ``int too big to convert`` for 2**64 and above.
+        """
+
+    def set_modulation_source(self, channel: Channel, index: _Position, external: _Flag = False) -> None:
+        """Choose what drives a channel's modulation: a signal, or an external input.
+
+        ``index`` and ``external`` mean what they mean for ``set_amplitude_source``: a signal
+        position, or with ``external=True`` an external input number counted from 0; neither
+        is checked. Each call replaces the channel's modulation source completely.
+
+        Args:
+            channel: ``Channel.A`` or ``Channel.B``.
+            index: a signal position or an external input number, 0 to 2**64 - 1.
+            external: exactly ``True`` or ``False`` (or a NumPy boolean); not 0 or 1.
+
+        Raises:
+            TypeError: ``argument 'channel': 'int' object cannot be cast as 'Channel'``;
+                ``argument 'index': 'float' object cannot be interpreted as an integer``;
+                ``argument 'external': 'int' object cannot be cast as 'bool'`` (the type
+                names vary with the argument given).
+            OverflowError: ``can't convert negative int to unsigned`` for a negative index,
+                ``int too big to convert`` for 2**64 and above.
+        """
+
+    def add_constant_signal(self, value: _Float) -> int:
+        """Append a constant signal and return its position in the signal table.
+
+        The value is stored exactly as given; no range is checked.
+
+        Args:
+            value: the signal's level.
+
+        Returns:
+            The new signal's position: the number of signals the table held before.
+
+        Raises:
+            TypeError: ``argument 'value': must be real number, not str`` (any non-number).
+            OverflowError: ``int too large to convert to float``.
+        """
+
     def add_sine_signal(
         self, amplitude: _Float, frequency: _Float, phase: _Float = 0.0, depth: _Float = 1.0
-    ) -> int: ...
-    def add_ramp_signal(self, peak: _Float, up_duration: _Float, down_duration: _Float) -> int: ...
-    def add_mixed_signal(self, a_idx: _Position, b_idx: _Position) -> int: ...
-    def add_arbitrary_signal(self, samples: numpy.typing.NDArray[numpy.float64]) -> int: ...
-    def get_num_samples(self) -> int: ...
-    def get_sampling_rate(self) -> float: ...
-    def save(self, filepath: str) -> None: ...
-    def __str__(self) -> str: ...
+    ) -> int:
+        """Append a sine signal and return its position in the signal table.
+
+        The four values are stored exactly as given: the module fixes no unit for them and
+        checks no range (negative values, infinities and NaN are kept as they are).
+
+        Args:
+            amplitude: the sine's amplitude.
+            frequency: the sine's frequency.
+            phase: the sine's phase; 0.0 when omitted.
+            depth: the sine's modulation depth; 1.0 when omitted.
+
+        Returns:
+            The new signal's position: the number of signals the table held before.
+
+        Raises:
+            TypeError: ``argument 'frequency': must be real number, not str`` (any
+                non-number, ``None`` included, named by its parameter).
+            OverflowError: ``int too large to convert to float``.
+        """
+
+    def add_ramp_signal(self, peak: _Float, up_duration: _Float, down_duration: _Float) -> int:
+        """Append a ramp signal and return its position in the signal table.
+
+        The three values are stored exactly as given: the module fixes no unit for them and
+        checks no range.
+
+        Args:
+            peak: the level the ramp reaches.
+            up_duration: how long it rises.
+            down_duration: how long it falls.
+
+        Returns:
+            The new signal's position: the number of signals the table held before.
+
+        Raises:
+            TypeError: ``argument 'peak': must be real number, not str`` (any non-number,
+                named by its parameter).
+            OverflowError: ``int too large to convert to float``.
+        """
+
+    def add_mixed_signal(self, a_idx: _Position, b_idx: _Position) -> int:
+        """Append a signal that mixes two others, given by their positions; return its position.
+
+        The positions are stored unchecked: they may point past the end of the table, at the
+        new signal itself, or at signals added later.
+
+        Args:
+            a_idx: position of the first signal, 0 to 2**64 - 1.
+            b_idx: position of the second signal, 0 to 2**64 - 1.
+
+        Returns:
+            The new signal's position: the number of signals the table held before.
+
+        Raises:
+            TypeError: ``argument 'a_idx': 'float' object cannot be interpreted as an integer``
+                (any non-integer, named by its parameter).
+            OverflowError: ``can't convert negative int to unsigned`` for a negative position,
+                ``int too big to convert`` for 2**64 and above.
+        """
+
+    def add_arbitrary_signal(self, samples: numpy.typing.NDArray[numpy.float64]) -> int:
+        """Append a signal of arbitrary samples, one per sampling period of the whole session.
+
+        The array must have exactly ``get_num_samples()`` elements, ceil(duration * 5000), and
+        every element must be a fraction from 0.0 to 1.0. Each is stored as the 16-bit value
+        round(s * 32767), halves away from zero, so 1.0 is full scale 32767. The signal keeps
+        its length when the session duration changes later. NumPy is imported on the first
+        call, not with the module; the array is read in place, never kept or changed.
+
+        Args:
+            samples: a one-dimensional NumPy array of ``float64`` in native byte order, in any
+                memory layout (strided and reversed views are read in index order).
+
+        Returns:
+            The new signal's position: the number of signals the table held before.
+
+        Raises:
+            TypeError: ``argument 'samples': 'list' object cannot be cast as 'ndarray'``; the
+                same with ``'ndarray'`` for an array of another element type or of zero or
+                more than one dimension.
+            PanicException: ``assertion failed: samples.len() == self.get_num_samples()`` for
+                an array of another length; ``assertion failed: *sample >= 0.0`` for the
+                first sample below 0.0 or NaN; ``assertion failed: *sample <= 1.0`` for the
+                first sample above 1.0; ``Failed to access NumPy array API capsule:
+                ModuleNotFoundError: No module named 'numpy'`` when NumPy is not installed
+                (``pip install "pyvora[numpy]"``). The table is unchanged.
+        """
+
+    def get_num_samples(self) -> int:
+        """The number of samples of the session: ceil(duration in seconds * 5000).
+
+        It is computed afresh from the current session duration: 300000 for the default 60.0
+        seconds, between 50 and 9000000 within the duration limits. An arbitrary signal must
+        have exactly this many samples when it is added.
+
+        Raises:
+            TypeError: ``Protocol.get_num_samples() takes no arguments (1 given)``.
+        """
+
+    def get_sampling_rate(self) -> float:
+        """The sampling rate of arbitrary signals, always 5000.0 samples per second.
+
+        Raises:
+            TypeError: ``Protocol.get_sampling_rate() takes no arguments (1 given)``.
+        """
+
+    def save(self, filepath: str) -> None:
+        """Write the protocol to a ``.vora`` file, creating or overwriting it.
+
+        The name must end in ".vora" (lower case). A relative name is relative to the current
+        directory; no directory is created; an existing file is overwritten in place. A
+        protocol with an empty signal table first gets one constant 0.0 signal, at position 0,
+        which the sources of a new protocol select; the protocol keeps it. Saving twice without
+        a change in between writes identical files.
+
+        Args:
+            filepath: the file name as a ``str``; for a ``pathlib.Path`` pass ``str(path)``.
+
+        Raises:
+            PanicException: ``assertion failed: filepath.ends_with(".vora")`` when the name
+                does not end in ".vora" (nothing is touched). A file that cannot be opened or
+                written: ``called `Result::unwrap()` on an `Err` value:`` followed by the
+                system's error, for example ``Os { code: 2, kind: NotFound, message: "No such
+                file or directory" }`` (a missing directory), ``Os { code: 13, kind:
+                PermissionDenied, message: "Permission denied" }``, ``Os { code: 28, kind:
+                StorageFull, message: "No space left on device" }``, or ``Error { kind:
+                InvalidInput, message: "file name contained an unexpected NUL byte" }``.
+                After a failed write the file holds what was written before the failure.
+            TypeError: ``argument 'filepath': 'PosixPath' object cannot be cast as 'str'``
+                for anything but a ``str`` (the type name varies).
+            UnicodeEncodeError: for a name holding lone surrogates, which have no UTF-8 form.
+        """
+
+    def __str__(self) -> str:
+        """The whole protocol as multi-line text, every field and every sample included."""
+
     def to_bytes(self) -> bytes:
         """Return the protocol file's bytes.
 
@@ -71,19 +365,45 @@ class Protocol:
 
 @final
 class Channel:
+    """A stimulation channel: ``Channel.A`` (coils A1 and A2) or ``Channel.B`` (B1 and B2).
+
+    The two members are the only instances; ``Channel()`` raises ``TypeError`` ``cannot create
+    'builtins.Channel' instances``. Members compare by identity: ``Channel.A != 0``, but
+    ``int(Channel.A) == 0``.
+    """
+
     A: ClassVar[Channel]
+    """Channel A, number 0: coils A1 and A2. Enabled in a new protocol."""
     B: ClassVar[Channel]
-    def __int__(self) -> int: ...
-    def __repr__(self) -> str: ...
+    """Channel B, number 1: coils B1 and B2. Disabled in a new protocol."""
+    def __int__(self) -> int:
+        """The channel's number: 0 for A, 1 for B."""
+
+    def __repr__(self) -> str:
+        """``"Channel.A"`` or ``"Channel.B"``."""
 
 @final
 class Coil:
+    """A coil output: ``Coil.A1`` and ``Coil.A2`` on channel A, ``Coil.B1`` and ``Coil.B2`` on B.
+
+    The four members are the only instances; ``Coil()`` raises ``TypeError`` ``cannot create
+    'builtins.Coil' instances``. Members compare by identity: ``Coil.B1 != 2``, but
+    ``int(Coil.B1) == 2``.
+    """
+
     A1: ClassVar[Coil]
+    """The first coil of channel A, number 0."""
     A2: ClassVar[Coil]
+    """The second coil of channel A, number 1."""
     B1: ClassVar[Coil]
+    """The first coil of channel B, number 2."""
     B2: ClassVar[Coil]
-    def __int__(self) -> int: ...
-    def __repr__(self) -> str: ...
+    """The second coil of channel B, number 3."""
+    def __int__(self) -> int:
+        """The coil's number: 0 for A1, 1 for A2, 2 for B1, 3 for B2."""
+
+    def __repr__(self) -> str:
+        """``"Coil.A1"``, ``"Coil.A2"``, ``"Coil.B1"`` or ``"Coil.B2"``."""
 
 class DecodeError(ValueError):
     """Bytes that are not a protocol file.
@@ -94,7 +414,9 @@ class DecodeError(ValueError):
     """
 
     offset: int
+    """The byte offset where the problem was found."""
     path: str
+    """The field being read, such as 'signals[2].samples[17]'; empty when no field was."""
 
 def _protocol_from_bytes(data: Buffer, /) -> Protocol:
     """Rebuild a pickled Protocol from its file bytes."""
