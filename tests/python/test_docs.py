@@ -1,0 +1,121 @@
+"""The documents agree with the module: the bytes of docs/file-format.md and the Python in
+README.md and docs/ run as shown; every public name of the stubs has a docstring."""
+
+import ast
+import pathlib
+import re
+
+import numpy as np
+import pytest
+
+from pyvora import Channel, Coil
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+DOC = ROOT / "docs" / "file-format.md"
+WALK = "Walk-through: the default file"
+# Where the channel records sit, counted from the end: two 12-byte records, 16 flags, one factor.
+FIELDS_FROM_END = {
+    "signals": (None, -41),
+    "channel_a_settings": (-41, -29),
+    "channel_b_settings": (-29, -17),
+}
+SIGNALS_AT = 150  # while the machine description is the default one
+
+
+def section(title):
+    text = DOC.read_text(encoding="utf-8")
+    start = text.index(f"\n## {title}\n")
+    end = text.find("\n## ", start + 1)
+    return text[start : end if end != -1 else len(text)]
+
+
+def hex_bytes(cell):
+    """'01 02 00 ×3' -> bytes 01 02 00 00 00."""
+    out = bytearray()
+    for byte, repeat in re.findall(r"\b([0-9a-f]{2})(?: ×(\d+))?(?=\s|$)", cell.strip()):
+        out += bytes([int(byte, 16)]) * int(repeat or 1)
+    return bytes(out)
+
+
+def saved(protocol, tmp_path):
+    path = tmp_path / "doc.vora"
+    protocol.save(str(path))
+    return path.read_bytes()
+
+
+@pytest.fixture
+def default_file(fresh, tmp_path):
+    return saved(fresh, tmp_path)
+
+
+def test_walk_through_covers_the_default_file_field_by_field(default_file):
+    rows = re.findall(r"^\| (\d+) \| ([0-9a-f ]+) \|", section(WALK), re.M)
+    assert len(rows) > 40
+    walked = b""
+    for offset, cell in rows:
+        assert int(offset) == len(walked), f"row at {offset} does not follow the one before"
+        walked += hex_bytes(cell)
+    assert walked == default_file
+
+
+def test_hex_dump_is_the_default_file(default_file):
+    dump = re.search(r"```text\n(.*?)```", section(WALK), re.S).group(1)
+    data = b""
+    for line in dump.splitlines():
+        offset, cell = line.split(maxsplit=1)
+        assert int(offset) == len(data)
+        data += hex_bytes(cell)
+    assert data == default_file
+
+
+EXAMPLES = re.findall(r"^\| `([^`]+)` \| `(\w+)` \| ([0-9a-f ×]+) \|$", section("More examples"), re.M)
+
+
+@pytest.mark.parametrize("statements, field, cell", EXAMPLES, ids=[e[0][:40] for e in EXAMPLES])
+def test_examples(fresh, tmp_path, statements, field, cell):
+    exec(statements, {"p": fresh, "Coil": Coil, "Channel": Channel, "np": np})
+    data = saved(fresh, tmp_path)
+    start, end = FIELDS_FROM_END[field]
+    assert data[SIGNALS_AT if start is None else start : end] == hex_bytes(cell)
+
+
+def test_every_example_row_was_read():
+    assert len(EXAMPLES) == section("More examples").count("\n| `")
+
+
+@pytest.mark.parametrize("name", ["README.md", "docs/guide.md", "docs/errors.md"])
+def test_documented_python_runs(tmp_path, monkeypatch, name):
+    # A document's examples run in order in one directory, as a reader would run them.
+    monkeypatch.chdir(tmp_path)
+    blocks = re.findall(r"```python\n(.*?)```", (ROOT / name).read_text("utf-8"), re.S)
+    assert blocks
+    for i, code in enumerate(blocks):
+        exec(compile(code, f"{name} example {i + 1}", "exec"), {"__name__": "__example__"})
+
+
+def stub_docstrings():
+    """{'Protocol.save': docstring or None, ...} for every class, function and annotated name."""
+    tree = ast.parse((ROOT / "stubs" / "pyvora-stubs" / "__init__.pyi").read_text("utf-8"))
+    found = {"": ast.get_docstring(tree)}
+
+    def walk(body, prefix):
+        for node, after in zip(body, body[1:] + [None]):
+            if isinstance(node, (ast.FunctionDef, ast.ClassDef)):
+                found[prefix + node.name] = ast.get_docstring(node)
+                if isinstance(node, ast.ClassDef):
+                    walk(node.body, f"{prefix}{node.name}.")
+            elif isinstance(node, ast.AnnAssign) and isinstance(node.target, ast.Name):
+                # An attribute's docstring is the string statement right after it.
+                is_doc = isinstance(after, ast.Expr) and isinstance(after.value, ast.Constant)
+                found[prefix + node.target.id] = after.value.value if is_doc else None
+
+    walk(tree.body, "")
+    return found
+
+
+def test_stubs_document_every_public_name():
+    # stubtest checks that the stubs name everything the module has; this, that each is documented.
+    documented = stub_docstrings()
+    private = re.compile(r"(^|\.)_(?!_)")
+    assert {"__version__", "Protocol.save", "Coil.A1"} <= documented.keys()
+    assert [name for name, doc in documented.items() if not doc and not private.search(name)] == []
