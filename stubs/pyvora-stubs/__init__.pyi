@@ -27,7 +27,8 @@ is not importable: catch it with ``except BaseException`` and re-raise what is n
 
 Wrong arguments raise ``TypeError`` or ``OverflowError``, a protocol used from inside one of
 its own calls ``RuntimeError``, exhausted memory ``MemoryError``. A refused call changes
-nothing: the protocol stays as it was and usable.
+nothing: the protocol stays as it was and usable. Reading files back (``Protocol.load``,
+``Protocol.from_bytes``) raises ``OSError`` and ``DecodeError``, ordinary exceptions.
 """
 
 import os
