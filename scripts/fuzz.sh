@@ -9,6 +9,10 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 seconds=${FUZZ_SECONDS:-60}
+# The test command's virtual environment brings cmake and ninja; use it when it is there.
+version=$("${PYTHON:-python3}" -c 'import sys; print(f"{sys.version_info[0]}.{sys.version_info[1]}")')
+venv=${VENV:-$root/.venv-$version}
+if [ -x "$venv/bin/cmake" ]; then export PATH="$venv/bin:$PATH"; fi
 cxx=${FUZZ_CXX:-clang++-16}
 if ! command -v "$cxx" >/dev/null; then
   echo "fuzz.sh: $cxx not found; install it with: apt-get install clang-16 libclang-rt-16-dev" >&2
