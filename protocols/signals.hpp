@@ -3,7 +3,10 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -61,8 +64,31 @@ struct MixedSignalParams {
     }
 };
 
+// Leaves the new elements of a list uninitialised when it is sized up: sample lists are sized
+// once and then filled whole (by quantising or decoding), and zeroing millions of samples
+// first would cost a pass of its own. Elements given a value are constructed as usual.
+template <class T>
+struct FilledLaterAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = FilledLaterAllocator<U>;
+    };
+    FilledLaterAllocator() noexcept = default;
+    template <class U>
+    FilledLaterAllocator(const FilledLaterAllocator<U>&) noexcept {}
+
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
 // Samples are signed 16-bit fixed-point fractions with 32767 as full scale.
-using Samples = std::vector<std::int16_t>;
+using Samples = std::vector<std::int16_t, FilledLaterAllocator<std::int16_t>>;
 
 struct ArbitrarySignalParams {
     Samples samples;

@@ -58,7 +58,7 @@ DecodeFailure refused(const Bytes& bytes) {
 }
 
 TEST(Decoder, RoundTripsWhatTheEncoderWrites) {
-    std::vector<std::int16_t> long_samples(100'003);
+    sig::Samples long_samples(100'003);
     std::mt19937 random(7);
     for (auto& v : long_samples) v = static_cast<std::int16_t>(random() % 32768);
     std::vector<sig::Signal> many(300, sig::Signal{sig::MixedSignalParams{3, 4}});
@@ -136,7 +136,7 @@ TEST(Decoder, EmptySignalTableIsRefused) {
 // Samples are read in blocks without a branch per byte; a malformed or negative sample
 // anywhere must still be found exactly, in the bulk part and in the careful tail.
 TEST(Decoder, MalformedSampleFoundAtItsPosition) {
-    const std::vector<std::int16_t> samples(10'000, 300);  // two bytes each
+    const sig::Samples samples(10'000, 300);  // two bytes each
     const Bytes good = file_of(with_signals({sig::Signal{sig::ArbitrarySignalParams{samples}}}));
     const std::size_t first = 154;  // after the table count, the kind and a two-byte sample count
     struct Damage {
@@ -158,6 +158,39 @@ TEST(Decoder, MalformedSampleFoundAtItsPosition) {
         EXPECT_EQ(std::string(f.what()).rfind(d.message, 0), 0u) << f.what();
         EXPECT_EQ(f.path(), "signals[0].samples[" + std::to_string(d.index) + "]");
         EXPECT_EQ(f.offset(), first + 2 * d.index);
+    }
+}
+
+// Long runs are read as two halves at once; a problem in either half, or one that moves where
+// the second half starts, is still found at its exact position.
+TEST(Decoder, LongRunsReadInHalvesFindProblemsExactly) {
+    sig::Samples samples(50'001);
+    std::mt19937 random(3);
+    for (auto& v : samples) v = static_cast<std::int16_t>(random() % 32768);
+    const std::vector<std::size_t> damaged{3, 25'000, 25'001, 49'999};
+    for (const std::size_t index : damaged) samples[index] = 100;  // two bytes: d0 01
+    const Bytes good = file_of(with_signals({sig::Signal{sig::ArbitrarySignalParams{samples}}}));
+    EXPECT_EQ(file_of(decode(good)), good);
+    const std::size_t first = 155;  // after the table count, the kind and a three-byte count
+    std::vector<std::size_t> starts{first};  // byte offset of each sample
+    for (const std::int16_t v : samples) starts.push_back(starts.back() + encoding::varint_size(encoding::Encoder::zigzag(v)));
+    for (const std::size_t index : damaged) {
+        Bytes padded = good;  // a needless continuation byte: every later sample moves by one
+        padded[starts[index + 1] - 1] |= 0x80;
+        padded.insert(padded.begin() + static_cast<long>(starts[index + 1]), 0x00);
+        const DecodeFailure f = refused(padded);
+        EXPECT_STREQ(f.what(), ("varint not in shortest form for signals[0].samples[" + std::to_string(index) +
+                                "] at byte " + std::to_string(starts[index]))
+                                   .c_str());
+        Bytes negative = good;  // a one-byte sample made odd: negative
+        negative[starts[index]] = 0x01;
+        negative.erase(negative.begin() + static_cast<long>(starts[index]) + 1,
+                       negative.begin() + static_cast<long>(starts[index + 1]));
+        negative.insert(negative.begin() + static_cast<long>(starts[index]) + 1,
+                        starts[index + 1] - starts[index] - 1, 0x00);  // the rest as zero samples
+        const std::string what = refused(negative).what();
+        EXPECT_EQ(what.rfind("sample -1 outside 0..32767 for signals[0].samples[" + std::to_string(index) + "]", 0), 0u)
+            << what;
     }
 }
 

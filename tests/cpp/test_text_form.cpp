@@ -321,7 +321,8 @@ class SampleSizeTest : public ::testing::TestWithParam<std::vector<std::int16_t>
 
 TEST_P(SampleSizeTest, MeasureMatchesRendering) {
     Protocol p = new_protocol();
-    sig::append(p.settings.signals, {sig::ArbitrarySignalParams{GetParam()}});
+    const auto& values = GetParam();
+    sig::append(p.settings.signals, {sig::ArbitrarySignalParams{sig::Samples(values.begin(), values.end())}});
     sig::append(p.settings.signals, {sig::SineSignalParams{0.1, 1e-7, -0.0, 1e300}});
     const std::string s = render_checked(p);
     for (const std::int16_t v : GetParam())
