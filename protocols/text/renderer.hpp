@@ -4,6 +4,7 @@
 // fills room of that size, so the layout exists once.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <concepts>
@@ -26,6 +27,11 @@ struct TextSize {
     std::size_t length;  // bytes
     bool ascii;          // every byte below 0x80
 };
+
+// How lists of samples are written: one line per sample (the text form), or one line that
+// gives their count and range (`<300000 samples, min 0, max 32767>`), for a readable overview
+// of protocols whose samples would fill millions of lines.
+enum class SampleLists { every_sample, summary };
 
 namespace detail {
 
@@ -155,7 +161,8 @@ private:
 template <class Sink>
 class Renderer {
 public:
-    explicit Renderer(Sink& sink) : out_(sink) {}
+    explicit Renderer(Sink& sink, SampleLists samples = SampleLists::every_sample)
+        : out_(sink), samples_(samples) {}
 
     template <class T>
     void value(const T& v, int level) {
@@ -211,8 +218,34 @@ private:
         out_.text(")");
     }
 
+    // "<N samples, min A, max B>", or "<0 samples>".
+    void sample_summary(std::span<const std::int16_t> samples) {
+        char buf[64];
+        char* const end = buf + sizeof buf;
+        char* p = buf;
+        const auto put = [&](std::string_view s) { p = std::copy(s.begin(), s.end(), p); };
+        put("<");
+        p = std::to_chars(p, end, samples.size()).ptr;
+        put(samples.size() == 1 ? " sample" : " samples");
+        if (!samples.empty()) {
+            const auto [low, high] = std::ranges::minmax(samples);
+            put(", min ");
+            p = std::to_chars(p, end, low).ptr;
+            put(", max ");
+            p = std::to_chars(p, end, high).ptr;
+        }
+        put(">");
+        out_.text({buf, static_cast<std::size_t>(p - buf)});
+    }
+
     template <class E>
     void list(std::span<const E> elements, int level) {
+        if constexpr (std::same_as<E, std::int16_t>) {
+            if (samples_ == SampleLists::summary) {
+                sample_summary(elements);
+                return;
+            }
+        }
         if (elements.empty()) {
             out_.text("[]");
             return;
@@ -232,39 +265,43 @@ private:
     }
 
     Sink& out_;
+    SampleLists samples_;
 };
 
 }  // namespace detail
 
 // The exact size of value's text at the given level.
 template <class T>
-TextSize measure_value(const T& value, int level = 0) {
+TextSize measure_value(const T& value, int level = 0,
+                       SampleLists samples = SampleLists::every_sample) {
     detail::CountingSink sink;
-    detail::Renderer<detail::CountingSink>(sink).value(value, level);
+    detail::Renderer<detail::CountingSink>(sink, samples).value(value, level);
     return {sink.length, sink.ascii};
 }
 
-// Writes value's text at out, which has room for measure_value(value, level).length bytes;
-// returns the end.
+// Writes value's text at out, which has room for measure_value(value, level, samples).length
+// bytes; returns the end.
 template <class T>
-char* render_value_into(const T& value, char* out, int level = 0) {
+char* render_value_into(const T& value, char* out, int level = 0,
+                        SampleLists samples = SampleLists::every_sample) {
     detail::WritingSink sink{out};
-    detail::Renderer<detail::WritingSink>(sink).value(value, level);
+    detail::Renderer<detail::WritingSink>(sink, samples).value(value, level);
     return sink.p;
 }
 
 // The text of any record, list or leaf, rendered at the given level.
 template <class T>
-std::string render_value(const T& value, int level = 0) {
-    const std::size_t length = measure_value(value, level).length;
+std::string render_value(const T& value, int level = 0,
+                         SampleLists samples = SampleLists::every_sample) {
+    const std::size_t length = measure_value(value, level, samples).length;
     std::string text;
 #if defined(__cpp_lib_string_resize_and_overwrite)
     text.resize_and_overwrite(length, [&](char* room, std::size_t) {
-        return static_cast<std::size_t>(render_value_into(value, room, level) - room);
+        return static_cast<std::size_t>(render_value_into(value, room, level, samples) - room);
     });
 #else
     text.resize(length);
-    render_value_into(value, text.data(), level);
+    render_value_into(value, text.data(), level, samples);
 #endif
     return text;
 }

@@ -11,16 +11,16 @@
 
 namespace protocols::text {
 
-// Exact length in bytes of render(protocol), and whether it is pure ASCII; one pass.
-TextSize measure(const Protocol& protocol);
+// Exact length in bytes of render(protocol, samples), and whether it is pure ASCII; one pass.
+TextSize measure(const Protocol& protocol, SampleLists samples = SampleLists::every_sample);
 std::size_t text_length(const Protocol& protocol);
 bool text_is_ascii(const Protocol& protocol);
 
-// Writes the text at out, which has room for text_length(protocol) bytes; returns the end.
-// Nothing is terminated or appended.
-char* render_into(const Protocol& protocol, char* out);
+// Writes the text at out, which has room for measure(protocol, samples).length bytes; returns
+// the end. Nothing is terminated or appended.
+char* render_into(const Protocol& protocol, char* out, SampleLists samples = SampleLists::every_sample);
 
 // The whole text, allocated once.
-std::string render(const Protocol& protocol);
+std::string render(const Protocol& protocol, SampleLists samples = SampleLists::every_sample);
 
 }  // namespace protocols::text

@@ -346,4 +346,31 @@ TEST(TextForm, ManySamples) {
     EXPECT_GT(s.size(), 300000u * 27);
 }
 
+// The summary writes each sample list as one line and leaves the rest of the text as it is.
+struct SummaryCase {
+    std::vector<std::int16_t> samples;
+    std::string line;
+};
+
+class SampleSummaryTest : public ::testing::TestWithParam<SummaryCase> {};
+
+TEST_P(SampleSummaryTest, OneLinePerSampleList) {
+    Protocol p = new_protocol();
+    sig::append(p.settings.signals, {sig::ArbitrarySignalParams{GetParam().samples}});
+    sig::append(p.settings.signals, {sig::SineSignalParams{0.1, 1e-7, -0.0, 1e300}});
+    const std::string full = text::render(p);
+    const std::string summary = text::render(p, text::SampleLists::summary);
+    EXPECT_EQ(text::measure(p, text::SampleLists::summary).length, summary.size());
+    const auto from = full.find("samples: ") + 9;
+    const auto to = full.find(']', from) + 1;
+    EXPECT_EQ(summary, full.substr(0, from) + GetParam().line + full.substr(to));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Samples, SampleSummaryTest,
+    ::testing::Values(SummaryCase{{0, 16384, 32767}, "<3 samples, min 0, max 32767>"},
+                      SummaryCase{{7}, "<1 sample, min 7, max 7>"},
+                      SummaryCase{{}, "<0 samples>"},
+                      SummaryCase{{12, -32768, 4, 32767, -3}, "<5 samples, min -32768, max 32767>"}));
+
 }  // namespace
