@@ -1,0 +1,248 @@
+#include "protocols/check/problems.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+#include "protocols/text/float_text.hpp"
+
+namespace protocols::check {
+namespace {
+
+using settings::ChannelSettings;
+using settings::Settings;
+using settings::SignalSourceSelection;
+namespace sig = protocols::signals;
+
+std::string number(std::uint64_t n) { return std::to_string(n); }
+
+std::string number(double x) {
+    char buf[text::max_float_text];
+    return std::string(buf, text::format_float(buf, x));
+}
+
+// "1 signal", "2 signals".
+std::string count_of(std::uint64_t n, std::string_view one, std::string_view many) {
+    return number(n).append(" ").append(n == 1 ? one : many);
+}
+
+// Whether a field handed over by a `fields` walk is the given member. The rules name the
+// members they judge; the walk supplies names and order.
+template <class Field, class Member>
+bool is(const Field& field, const Member& member) {
+    if constexpr (std::is_same_v<Field, Member>) {
+        return &field == &member;
+    } else {
+        return false;
+    }
+}
+
+// For each signal, the number of its strongly connected component in the graph of mixed
+// signals and the signals they name. A mixed signal refers to itself through others exactly
+// when one it names shares its component. Tarjan's algorithm, run with an explicit stack so a
+// long chain of mixed signals cannot exhaust the call stack.
+std::vector<std::size_t> components(const sig::SignalTable& table) {
+    const std::size_t n = table.size();
+    const std::size_t none = n;  // no edge, and not yet visited
+    std::vector<std::array<std::size_t, 2>> edges(n, {none, none});
+    for (std::size_t i = 0; i < n; ++i) {
+        if (const auto* mixed = std::get_if<sig::MixedSignalParams>(&table[i].params)) {
+            edges[i] = {mixed->a_idx < n ? mixed->a_idx : none, mixed->b_idx < n ? mixed->b_idx : none};
+        }
+    }
+    std::vector<std::size_t> order(n, none), low(n), component(n, none), stack;
+    std::vector<std::pair<std::size_t, std::size_t>> calls;  // (signal, next edge)
+    std::size_t visited = 0, found = 0;
+    const auto enter = [&](std::size_t v) {
+        order[v] = low[v] = visited++;
+        stack.push_back(v);
+        calls.emplace_back(v, 0);
+    };
+    for (std::size_t root = 0; root < n; ++root) {
+        if (order[root] != none) continue;
+        enter(root);
+        while (!calls.empty()) {
+            auto& [v, next] = calls.back();
+            if (next < 2) {
+                const std::size_t w = edges[v][next++];
+                if (w == none) continue;
+                if (order[w] == none) {
+                    enter(w);  // `v` and `next` may dangle from here on
+                } else if (component[w] == none) {
+                    low[v] = std::min(low[v], order[w]);  // w is on the stack
+                }
+                continue;
+            }
+            const std::size_t done = v;
+            calls.pop_back();
+            if (low[done] == order[done]) {
+                std::size_t w;
+                do {
+                    w = stack.back();
+                    stack.pop_back();
+                    component[w] = found;
+                } while (w != done);
+                ++found;
+            }
+            if (!calls.empty()) {
+                const std::size_t parent = calls.back().first;
+                low[parent] = std::min(low[parent], low[done]);
+            }
+        }
+    }
+    return component;
+}
+
+class Checker {
+public:
+    explicit Checker(const Settings& s)
+        : s_(s), table_size_(s.signals.empty() ? 1 : s.signals.size()) {
+        if (s.session_duration > 0.0) expected_samples_ = sig::num_samples(s.session_duration);
+    }
+
+    std::vector<std::string> run() && {
+        Settings::fields(s_, [&](std::string_view name, const auto& field) {
+            const Scope scope(path_, name);
+            settings_field(field);
+        });
+        return std::move(problems_);
+    }
+
+private:
+    // Extends the path by a field name or a list position for as long as it lives.
+    class Scope {
+    public:
+        Scope(std::string& path, std::string_view name) : path_(path), size_(path.size()) {
+            if (!path.empty()) path += '.';
+            path += name;
+        }
+        Scope(std::string& path, std::size_t position) : path_(path), size_(path.size()) {
+            path.append("[").append(number(position)).append("]");
+        }
+        ~Scope() { path_.resize(size_); }
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        std::string& path_;
+        std::size_t size_;
+    };
+
+    void report(std::string_view what) { problems_.push_back(std::string(path_).append(": ").append(what)); }
+
+    std::string missing_signal(std::uint64_t position) const {
+        std::string text = "signal " + number(position) + " does not exist; ";
+        if (s_.signals.empty()) return text + "the table is empty (save adds 1 signal, the constant 0.0)";
+        return text + "the table has " + count_of(table_size_, "signal", "signals");
+    }
+
+    template <class T>
+    void settings_field(const T& field) {
+        if constexpr (std::is_same_v<T, sig::SignalTable>) {
+            signal_table(field);
+        } else if constexpr (std::is_same_v<T, ChannelSettings>) {
+            channel_settings(field);
+        } else if (is(field, s_.intensity)) {
+            const double limit = s_.machine_config.max_intensity_setpoint;
+            if (s_.intensity > limit) {
+                report(number(s_.intensity) + " is above machine_config.max_intensity_setpoint " + number(limit));
+            }
+        }
+    }
+
+    void signal_table(const sig::SignalTable& table) {
+        const bool any_mixed = std::ranges::any_of(table, [](const sig::Signal& signal) {
+            return std::holds_alternative<sig::MixedSignalParams>(signal.params);
+        });
+        if (any_mixed) component_ = components(table);
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            const Scope scope(path_, i);
+            std::visit([&](const auto& params) { signal(i, params); }, table[i].params);
+        }
+    }
+
+    void signal(std::size_t self, const sig::MixedSignalParams& mixed) {
+        sig::MixedSignalParams::fields(mixed, [&](std::string_view name, const std::uint64_t& target) {
+            const Scope scope(path_, name);
+            if (target >= table_size_) {
+                report(missing_signal(target));
+            } else if (target == self) {
+                report("mixed signal " + number(self) + " refers to itself");
+            } else if (component_[target] == component_[self]) {
+                report("mixed signal " + number(self) + " refers to itself through signal " + number(target));
+            }
+        });
+    }
+
+    void signal(std::size_t, const sig::ArbitrarySignalParams& arbitrary) {
+        sig::ArbitrarySignalParams::fields(arbitrary, [&](std::string_view name, const sig::Samples& samples) {
+            if (!expected_samples_ || samples.size() == *expected_samples_) return;
+            const Scope scope(path_, name);
+            report(count_of(samples.size(), "sample", "samples") + ", but the session of " +
+                   number(s_.session_duration) + " s has " + number(*expected_samples_));
+        });
+    }
+
+    template <class Params>
+    void signal(std::size_t, const Params&) {}  // parameters without a fixed unit: not judged
+
+    void channel_settings(const ChannelSettings& channel) {
+        if (!channel.enabled) return;
+        ChannelSettings::fields(channel, [&](std::string_view name, const auto& field) {
+            const Scope scope(path_, name);
+            if constexpr (std::is_same_v<std::remove_cvref_t<decltype(field)>, SignalSourceSelection>) {
+                source(field);
+            } else if (is(field, channel.coil_idx)) {
+                const std::size_t coils = s_.machine_config.coils.size();
+                if (channel.coil_idx >= coils) {
+                    report("coil " + number(channel.coil_idx) + " does not exist; the machine has " +
+                           count_of(coils, "coil", "coils"));
+                }
+            } else if (is(field, channel.coil_setting_idx)) {
+                if (channel.coil_idx >= s_.machine_config.coils.size()) return;  // reported above
+                const std::size_t entries = s_.machine_config.coils[channel.coil_idx].settings.size();
+                if (channel.coil_setting_idx >= entries) {
+                    report("tuning entry " + number(channel.coil_setting_idx) + " does not exist; coil " +
+                           number(channel.coil_idx) + " has " + count_of(entries, "entry", "entries"));
+                }
+            }
+        });
+    }
+
+    // Only the selection in force is judged; the other one holds 0 and means nothing.
+    void source(const SignalSourceSelection& selection) {
+        SignalSourceSelection::fields(selection, [&](std::string_view name, const auto& field) {
+            const Scope scope(path_, name);
+            if (is(field, selection.internal) && !selection.external_selected) {
+                if (selection.internal >= table_size_) report(missing_signal(selection.internal));
+            } else if (is(field, selection.external) && selection.external_selected) {
+                const std::uint64_t inputs = s_.machine_config.num_external_signal_sources;
+                if (selection.external >= inputs) {
+                    report("external input " + number(selection.external) + " does not exist; the machine has " +
+                           count_of(inputs, "external input", "external inputs"));
+                }
+            }
+        });
+    }
+
+    const Settings& s_;
+    const std::uint64_t table_size_;  // an empty table is saved with one signal
+    std::optional<std::uint64_t> expected_samples_;
+    std::vector<std::size_t> component_;
+    std::string path_;
+    std::vector<std::string> problems_;
+};
+
+}  // namespace
+
+std::vector<std::string> find_problems(const settings::Settings& settings) {
+    return Checker(settings).run();
+}
+
+}  // namespace protocols::check
