@@ -2,6 +2,7 @@
 //
 //     R method(Settings& settings, T1 a, T2 b, std::optional<T3> c);
 //
+// (or one taking `const protocols::Protocol&`, the wrapper record the text form renders),
 // described once by a MethodSpec (its name and parameter names, with the default text of
 // optional ones). From those two the layer builds the docstring with its text signature,
 // binds positional and keyword arguments, checks the receiver, takes exclusive access
@@ -192,6 +193,17 @@ struct Traits<R (*)(Target, Args...)> {
     static constexpr bool shared = std::is_const_v<std::remove_reference_t<Target>>;
 };
 
+// What a method works on: the Settings value, or the whole Protocol record for a method that
+// renders it as the text form does.
+template <class Target>
+auto& target_of(ProtocolObject& object) {
+    if constexpr (std::is_same_v<std::remove_cvref_t<Target>, protocols::Protocol>) {
+        return object.value;
+    } else {
+        return object.value.settings;
+    }
+}
+
 template <auto Fn, std::size_t... I>
 PyObject* run(ProtocolObject& object, const MethodSpec& decl, PyObject** bound,
               std::index_sequence<I...>) {
@@ -202,17 +214,17 @@ PyObject* run(ProtocolObject& object, const MethodSpec& decl, PyObject** bound,
             ConvertArgument<std::tuple_element_t<I, typename T::Arguments>>::convert(
                 bound[I], decl.params[I].name)...};
         (void)args;
-        auto& settings = object.value.settings;
+        auto& target = target_of<typename T::Receiver>(object);
         if constexpr (std::is_void_v<typename T::Result>) {
-            Fn(settings, std::get<I>(std::move(args))...);
+            Fn(target, std::get<I>(std::move(args))...);
             Py_RETURN_NONE;
         } else if constexpr (StagedChange<typename T::Result>) {
-            auto change = Fn(settings, std::get<I>(std::move(args))...);
+            auto change = Fn(target, std::get<I>(std::move(args))...);
             Ref result = Ref::steal(to_python(change.result()));
             change.commit();
             return result.release();
         } else {
-            return to_python(Fn(settings, std::get<I>(std::move(args))...));
+            return to_python(Fn(target, std::get<I>(std::move(args))...));
         }
     };
     if constexpr (T::shared) {

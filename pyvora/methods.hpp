@@ -114,4 +114,40 @@ Ref load(PyTypeObject* cls, FsPath filepath);
 inline constexpr MethodSpec REDUCE = documented(method("__reduce__"), "Helper for pickle and copy: the protocol as its file bytes.");
 Ref reduce(const Settings& s);
 
+// Inspection.
+inline constexpr MethodSpec TO_DICT = documented(method("to_dict"), R"(Return the whole protocol as plain Python data.
+
+A dict of the Settings fields in declaration order, keyed by the field names
+of the text form. Records become dicts, lists lists, counts and positions int,
+measured values float, flags bool and coil names str; monitor_trace_visible is
+a list of 16 bools. A signal becomes a dict whose first key "kind" holds
+"Constant", "Sine", "Ramp", "MixedSignal" or "Arbitrary", followed by its
+parameters; arbitrary samples become a new NumPy int16 array (NumPy is
+imported on first need; ImportError without it).
+
+The protocol is not changed: an empty signal table gives an empty list.)");
+Ref to_dict(const Settings& s);
+
+inline constexpr MethodSpec FIND_PROBLEMS = documented(method("find_problems"), R"(Return what a protocol about to run almost certainly should not hold.
+
+A list of "<path>: <what is wrong>" strings in field order, with paths as in
+to_dict(), e.g. "channel_a_settings.amplitude2_source.internal: signal 3 does
+not exist; the table has 2 signals"; empty when nothing was found. Reported,
+though the methods accept them: a source of an enabled channel that selects a
+signal or an external input that does not exist; a mixed signal that names a
+signal that does not exist, or refers to itself directly or through other
+mixed signals; an arbitrary signal whose sample count differs from
+get_num_samples(); an enabled channel's coil_idx or coil_setting_idx outside
+the machine's coils or that coil's tuning table; an intensity above
+machine_config.max_intensity_setpoint. An empty signal table counts as the
+one constant 0.0 signal that save() adds. Signal parameters whose units the
+system does not fix are not judged.)");
+Ref find_problems(const Settings& s);
+
+inline constexpr MethodSpec SUMMARY_TEXT = documented(method("_summary_text"), R"(Return the text form with each arbitrary sample list cut to one line.
+
+The list becomes "<300000 samples, min 0, max 32767>"; everything else is as
+str() writes it. This is what `pyvora show` prints.)");
+Ref summary_text(const protocols::Protocol& protocol);
+
 }  // namespace pyvora::methods

@@ -34,4 +34,13 @@ void load_numpy_api() {
     loaded = true;
 }
 
+void import_numpy() {
+    if (loaded) return;
+    if (_import_array() < 0) {
+        PyArray_API = nullptr;
+        throw PythonError{};
+    }
+    loaded = true;
+}
+
 }  // namespace pyvora

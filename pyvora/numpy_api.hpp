@@ -20,4 +20,8 @@ namespace pyvora {
 // tries again.
 void load_numpy_api();
 
+// The same for methods added later, which follow Python's conventions: a failure to load NumPy
+// stays the exception NumPy's import raised (ImportError), thrown as PythonError.
+void import_numpy();
+
 }  // namespace pyvora

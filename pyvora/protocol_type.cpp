@@ -59,6 +59,9 @@ std::vector<PyMethodDef>& method_table() {
         method_entry<FROM_BYTES, from_bytes>(),
         method_entry<LOAD, load>(),
         method_entry<REDUCE, reduce>(),
+        method_entry<TO_DICT, to_dict>(),
+        method_entry<FIND_PROBLEMS, find_problems>(),
+        method_entry<SUMMARY_TEXT, summary_text>(),
         PyMethodDef{nullptr, nullptr, 0, nullptr},
     };
     return table;

@@ -2,10 +2,12 @@
 #pragma once
 
 #include "protocols/settings.hpp"
+#include "protocols/text/renderer.hpp"
 #include "pyvora/object.hpp"
 
 namespace pyvora {
 
-Ref text_form(const protocols::Protocol& protocol);
+Ref text_form(const protocols::Protocol& protocol,
+              protocols::text::SampleLists samples = protocols::text::SampleLists::every_sample);
 
 }  // namespace pyvora
