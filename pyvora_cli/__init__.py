@@ -1,0 +1,8 @@
+"""The `pyvora` command: show, check and compare protocol files.
+
+    pyvora show [--full] FILE     the protocol, sample lists cut to one line, then its problems
+    pyvora check FILE...          "FILE: ok" or one "FILE: <problem>" line per problem
+    pyvora diff A B               one "<path>: <value in A> -> <value in B>" line per difference
+
+`python -m pyvora_cli` runs the same command.
+"""

@@ -1,0 +1,5 @@
+import sys
+
+from pyvora_cli.command import main
+
+sys.exit(main())

@@ -1,0 +1,94 @@
+"""Differences between two Protocol.to_dict() values, one line each, with paths in the same form
+as find_problems() (`channel_b_settings.modulation_source.external`, `signals[3].a_idx`) and
+values written as the text form writes them."""
+
+import math
+from collections.abc import Iterator
+from typing import Any
+
+ESCAPES = {"\\": "\\\\", '"': '\\"', "\t": "\\t", "\r": "\\r", "\n": "\\n", "\0": "\\0"}
+
+
+def float_text(x: float) -> str:
+    """The text form's float: repr() has the same shortest round-trip digits and the same switch
+    to the exponent form (below 1e-4, from 1e16); only the exponent is written without '+' and
+    leading zeros there."""
+    if math.isnan(x):
+        return "NaN"
+    if math.isinf(x):
+        return "inf" if x > 0 else "-inf"
+    mantissa, exponent_mark, exponent = repr(x).partition("e")
+    return mantissa + (f"e{int(exponent)}" if exponent_mark else "")
+
+
+def quoted(text: str) -> str:
+    return '"' + "".join(
+        ESCAPES.get(ch) or (ch if ch.isprintable() else f"\\u{{{ord(ch):x}}}") for ch in text) + '"'
+
+
+def is_samples(value: Any) -> bool:
+    return hasattr(value, "dtype")  # a NumPy array; NumPy itself need not be imported here
+
+
+def value_text(value: Any) -> str:
+    if isinstance(value, bool):
+        return "true" if value else "false"
+    if isinstance(value, float):
+        return float_text(value)
+    if isinstance(value, str):
+        return quoted(value)
+    if is_samples(value):
+        if len(value) == 0:
+            return "<0 samples>"
+        noun = "sample" if len(value) == 1 else "samples"
+        return f"<{len(value)} {noun}, min {int(value.min())}, max {int(value.max())}>"
+    if isinstance(value, dict) and "kind" in value:  # a signal
+        fields = ", ".join(f"{key}: {value_text(item)}" for key, item in value.items() if key != "kind")
+        return f"{value['kind']}({fields})"
+    return str(value)
+
+
+def only_in(side: str, value: Any) -> str:
+    if isinstance(value, dict):
+        return f"only in {side} ({value['kind']})" if "kind" in value else f"only in {side}"
+    return f"only in {side} ({value_text(value)})"
+
+
+def sample_difference(a: Any, b: Any) -> str | None:
+    common = min(len(a), len(b))
+    differ = a[:common] != b[:common]
+    count = int(differ.sum())
+    parts = []
+    if len(a) != len(b):
+        parts.append(f"{len(a)} -> {len(b)} samples")
+    if count:
+        first = int(differ.argmax())
+        scope = f"the first {common}" if len(a) != len(b) else f"{common} samples"
+        parts.append(f"{count} of {scope} differ, first at index {first}: {int(a[first])} -> {int(b[first])}")
+    elif parts:
+        parts.append(f"the first {common} are equal")
+    return "; ".join(parts) or None
+
+
+def differences(a: Any, b: Any, path: str = "") -> Iterator[str]:
+    """One line per differing leaf, list element present on one side only, or pair of sample
+    lists, in field order."""
+    if isinstance(a, dict) and isinstance(b, dict):
+        if a.get("kind") != b.get("kind"):  # two signals of different kinds differ as a whole
+            yield f"{path}: {value_text(a)} -> {value_text(b)}"
+            return
+        for key in a:  # the same record on both sides: the same keys in the same order
+            yield from differences(a[key], b[key], f"{path}.{key}" if path else key)
+    elif isinstance(a, list) and isinstance(b, list):
+        for i in range(min(len(a), len(b))):
+            yield from differences(a[i], b[i], f"{path}[{i}]")
+        for i in range(len(b), len(a)):
+            yield f"{path}[{i}]: {only_in('A', a[i])}"
+        for i in range(len(a), len(b)):
+            yield f"{path}[{i}]: {only_in('B', b[i])}"
+    elif is_samples(a) and is_samples(b):
+        line = sample_difference(a, b)
+        if line is not None:
+            yield f"{path}: {line}"
+    elif value_text(a) != value_text(b):  # by text: -0.0 differs from 0.0, NaN equals NaN
+        yield f"{path}: {value_text(a)} -> {value_text(b)}"

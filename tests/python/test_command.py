@@ -1,0 +1,141 @@
+"""The `pyvora` command, run as a user runs it, on protocol files the tests write."""
+
+import subprocess
+import sys
+import sysconfig
+from pathlib import Path
+
+import pytest
+
+from pyvora import Channel, Coil, Protocol
+
+np = pytest.importorskip("numpy")
+
+COMMAND = str(Path(sysconfig.get_path("scripts")) / "pyvora")  # installed by pip install .
+
+
+def run(*args: str) -> subprocess.CompletedProcess:
+    return subprocess.run([COMMAND, *args], capture_output=True, text=True)
+
+
+def write(path: Path, *, intensity=0.2, frequency=10.0, samples=None, last=None, external=None) -> str:
+    """A short session: a sine, an arbitrary signal, a constant (or `last`), routed on channel A."""
+    p = Protocol()
+    p.set_session_duration(0.01)
+    p.set_stimulation_intensity(intensity)
+    p.add_sine_signal(1.0, frequency)
+    p.add_arbitrary_signal(np.full(50, 0.5) if samples is None else samples)
+    (last or (lambda p: p.add_constant_signal(0.5)))(p)
+    p.set_amplitude_source(Coil.A1, 0)
+    p.set_amplitude_source(Coil.A2, 2)
+    p.set_modulation_source(Channel.A, 1)
+    if external is not None:
+        p.set_amplitude_source(Coil.B1, external, external=True)
+    p.save(str(path))
+    return str(path)
+
+
+@pytest.fixture
+def files(tmp_path):
+    garbage = tmp_path / "garbage.vora"
+    garbage.write_bytes(b"not a protocol")
+    return {
+        "clean": write(tmp_path / "clean.vora"),
+        "faulty": write(tmp_path / "faulty.vora", intensity=0.5, external=9),
+        "garbage": str(garbage),
+        "missing": str(tmp_path / "missing.vora"),
+    }
+
+
+def test_show_cuts_sample_lists_and_ends_with_the_problems(files):
+    result = run("show", files["faulty"])
+    assert result.returncode == 0 and result.stderr == ""
+    protocol = Protocol.load(files["faulty"])
+    assert result.stdout == protocol._summary_text() + "\n" + "".join(
+        f"problem: {problem}\n" for problem in protocol.find_problems())
+    assert "samples: <50 samples, min 16384, max 16384>," in result.stdout
+    assert result.stdout.endswith("\nproblem: intensity: 0.5 is above machine_config.max_intensity_setpoint 0.3\n")
+
+
+def test_show_full_prints_the_whole_text_form(files):
+    result = run("show", "--full", files["clean"])
+    assert result.returncode == 0 and result.stdout == str(Protocol.load(files["clean"])) + "\n"
+
+
+@pytest.mark.parametrize("names, status, out, err", [
+    (["clean"], 0, ["{clean}: ok"], []),
+    (["clean", "faulty"], 1,
+     ["{clean}: ok",
+      "{faulty}: intensity: 0.5 is above machine_config.max_intensity_setpoint 0.3"], []),
+    (["missing", "faulty", "garbage", "clean"], 2,
+     ["{faulty}: intensity: 0.5 is above machine_config.max_intensity_setpoint 0.3", "{clean}: ok"],
+     ["{missing}: No such file or directory", "{garbage}: not a protocol file: "]),
+])
+def test_check(files, names, status, out, err):
+    result = run("check", *(files[name] for name in names))
+    assert result.returncode == status
+    assert result.stdout.splitlines() == [line.format(**files) for line in out]
+    errors = result.stderr.splitlines()
+    assert len(errors) == len(err)
+    for line, start in zip(errors, err):
+        assert line.startswith(start.format(**files))
+
+
+@pytest.mark.parametrize("b_options, expected", [
+    ({"intensity": 0.25, "frequency": 12.0,
+      "samples": np.array([0.5, 0.5, 0.5, 1.0] + [0.5] * 3 + [0.0] + [0.5] * 42),
+      "last": lambda p: (p.add_ramp_signal(1.0, 2.5, 5e-5), p.add_sine_signal(1.0, 1.0)),
+      "external": 2},
+     ["intensity: 0.2 -> 0.25",
+      "signals[0].frequency: 10.0 -> 12.0",
+      "signals[1].samples: 2 of 50 samples differ, first at index 3: 16384 -> 32767",
+      "signals[2]: Constant(value: 0.5) -> Ramp(peak: 1.0, up_duration: 2.5, down_duration: 5e-5)",
+      "signals[3]: only in B (Sine)",
+      "channel_b_settings.amplitude1_source.external: 0 -> 2",
+      "channel_b_settings.amplitude1_source.external_selected: false -> true"]),
+    ({}, []),
+])
+def test_diff(tmp_path, b_options, expected):
+    a = write(tmp_path / "a.vora")
+    b = write(tmp_path / "b.vora", **b_options)
+    result = run("diff", a, b)
+    assert (result.returncode, result.stdout.splitlines(), result.stderr) == (1 if expected else 0, expected, "")
+
+
+def test_diff_of_sample_lists_of_different_lengths(tmp_path):
+    a, b = Protocol(), Protocol()
+    a.set_session_duration(0.01)
+    a.add_arbitrary_signal(np.full(50, 1.0))
+    b.set_session_duration(0.02)
+    b.add_arbitrary_signal(np.full(100, 1.0))
+    a.save(str(tmp_path / "a.vora"))
+    b.save(str(tmp_path / "b.vora"))
+    result = run("diff", str(tmp_path / "b.vora"), str(tmp_path / "a.vora"))
+    assert result.stdout.splitlines() == ["session_duration: 0.02 -> 0.01",
+                                          "signals[0].samples: 100 -> 50 samples; the first 50 are equal"]
+
+
+def test_diff_of_an_unreadable_file_is_trouble(files):
+    result = run("diff", files["clean"], files["garbage"])
+    assert result.returncode == 2 and result.stdout == ""
+    assert result.stderr.startswith(files["garbage"] + ": not a protocol file: ")
+    assert "Traceback" not in result.stderr
+
+
+@pytest.mark.parametrize("args", [["--help"], ["show", "--help"], ["check", "--help"], ["diff", "--help"]])
+def test_help_and_module_entry(args):
+    result = subprocess.run([sys.executable, "-m", "pyvora_cli", *args], capture_output=True, text=True)
+    assert result.returncode == 0 and result.stdout.startswith("usage: pyvora")
+
+
+def test_reader_that_stops_early_gets_no_traceback(tmp_path):
+    p = Protocol()
+    p.set_session_duration(1.0)
+    p.add_arbitrary_signal(np.full(5000, 0.5))  # well over a pipe's buffer of text
+    p.save(str(tmp_path / "p.vora"))
+    reader = subprocess.Popen([COMMAND, "show", "--full", str(tmp_path / "p.vora")],
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    assert reader.stdout.readline() == b"Protocol {\n"
+    reader.stdout.close()
+    assert reader.wait() == 2
+    assert reader.stderr.read() == b""
