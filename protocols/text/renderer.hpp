@@ -228,7 +228,12 @@ private:
         p = std::to_chars(p, end, samples.size()).ptr;
         put(samples.size() == 1 ? " sample" : " samples");
         if (!samples.empty()) {
-            const auto [low, high] = std::ranges::minmax(samples);
+            // Plain min and max in one loop: the compiler vectorises it, unlike std::minmax.
+            std::int16_t low = samples[0], high = samples[0];
+            for (const std::int16_t s : samples) {
+                low = std::min(low, s);
+                high = std::max(high, s);
+            }
             put(", min ");
             p = std::to_chars(p, end, low).ptr;
             put(", max ");
