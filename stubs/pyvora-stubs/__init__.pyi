@@ -364,35 +364,39 @@ class Protocol:
     def __reduce__(self) -> tuple[Any, tuple[bytes]]:
         """Helper for pickle and copy: the protocol as its file bytes."""
     def to_dict(self) -> dict[str, Any]:
-        """The whole protocol as plain Python data.
+        """Return the whole protocol as plain Python data.
 
-        A dict of the Settings fields in declaration order, keyed by the field names of the
-        text form. Records become dicts, lists lists, counts and positions int, measured values
-        float, flags bool and coil names str; monitor_trace_visible is a list of 16 bools.
-        A signal becomes a dict whose first key "kind" holds "Constant", "Sine", "Ramp",
-        "MixedSignal" or "Arbitrary", followed by its parameters; arbitrary samples become a
-        new NumPy int16 array (NumPy is imported on first need; ImportError without it).
+        A dict of the Settings fields in declaration order, keyed by the field names
+        of the text form. Records become dicts, lists lists, counts and positions int,
+        measured values float, flags bool and coil names str; monitor_trace_visible is
+        a list of 16 bools. A signal becomes a dict whose first key "kind" holds
+        "Constant", "Sine", "Ramp", "MixedSignal" or "Arbitrary", followed by its
+        parameters; arbitrary samples become a new NumPy int16 array (NumPy is
+        imported on first need; ImportError without it).
 
         The protocol is not changed: an empty signal table gives an empty list.
         """
     def find_problems(self) -> list[str]:
-        """What the methods accept but a protocol about to run almost certainly should not hold.
+        """Return what a protocol about to run almost certainly should not hold.
 
         A list of "<path>: <what is wrong>" strings in field order, with paths as in
-        to_dict(), e.g. "channel_a_settings.amplitude2_source.internal: signal 3 does not
-        exist; the table has 2 signals"; empty when nothing was found. Reported: a source of an
-        enabled channel that selects a signal or an external input that does not exist; a mixed
-        signal that names a signal that does not exist, or refers to itself directly or through
-        other mixed signals; an arbitrary signal whose sample count differs from
-        get_num_samples(); an enabled channel's coil_idx or coil_setting_idx outside the
-        machine's coils or that coil's tuning table; an intensity above
-        machine_config.max_intensity_setpoint. An empty signal table counts as the one constant
-        0.0 signal that save() adds. Signal parameters without a fixed unit are not judged.
+        to_dict(), e.g. "channel_a_settings.amplitude2_source.internal: signal 3 does
+        not exist; the table has 2 signals"; empty when nothing was found. Reported,
+        though the methods accept them: a source of an enabled channel that selects a
+        signal or an external input that does not exist; a mixed signal that names a
+        signal that does not exist, or refers to itself directly or through other
+        mixed signals; an arbitrary signal whose sample count differs from
+        get_num_samples(); an enabled channel's coil_idx or coil_setting_idx outside
+        the machine's coils or that coil's tuning table; an intensity above
+        machine_config.max_intensity_setpoint. An empty signal table counts as the
+        one constant 0.0 signal that save() adds. Signal parameters whose units the
+        system does not fix are not judged.
         """
     def _summary_text(self) -> str:
-        """The text form with each list of arbitrary samples cut to one line,
-        "<300000 samples, min 0, max 32767>": what `pyvora show` prints. For the command-line
-        tool; str() stays the complete text.
+        """Return the text form with each arbitrary sample list cut to one line.
+
+        The list becomes "<300000 samples, min 0, max 32767>"; everything else is as
+        str() writes it. This is what `pyvora show` prints.
         """
 
 @final
