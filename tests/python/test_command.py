@@ -129,13 +129,11 @@ def test_help_and_module_entry(args):
 
 
 def test_reader_that_stops_early_gets_no_traceback(tmp_path):
-    p = Protocol()
-    p.set_session_duration(1.0)
-    p.add_arbitrary_signal(np.full(5000, 0.5))  # well over a pipe's buffer of text
-    p.save(str(tmp_path / "p.vora"))
-    reader = subprocess.Popen([COMMAND, "show", "--full", str(tmp_path / "p.vora")],
+    write(tmp_path / "c.vora")
+    # 10,000 lines of "c.vora: ok": more than a pipe and the reader's buffer hold.
+    reader = subprocess.Popen([COMMAND, "check", *["c.vora"] * 10000], cwd=tmp_path,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    assert reader.stdout.readline() == b"Protocol {\n"
+    assert reader.stdout.readline() == b"c.vora: ok\n"
     reader.stdout.close()
     assert reader.wait() == 2
     assert reader.stderr.read() == b""
