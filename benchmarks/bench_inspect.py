@@ -33,7 +33,7 @@ def command_seconds(args):
 def line(name, times, reference):
     median = statistics.median(times)
     ratio = f"{median / reference:7.4f} x str()" if reference else ""
-    return (f"{name:30} median {median * 1e3:9.2f} ms over {len(times)} runs "
+    return (f"{name:34} median {median * 1e3:9.2f} ms over {len(times)} runs "
             f"(min {min(times) * 1e3:.2f}, max {max(times) * 1e3:.2f})  {ratio}")
 
 

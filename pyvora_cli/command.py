@@ -37,10 +37,11 @@ def show(args: argparse.Namespace) -> int:
     except Unreadable as reason:
         complain(args.file, reason)
         return TROUBLE
+    # Written as is, then the line feed: no copy of a text that may run to hundreds of MB.
+    sys.stdout.write(str(protocol) if args.full else protocol._summary_text())
+    sys.stdout.write("\n")
     if args.full:
-        sys.stdout.write(str(protocol) + "\n")
         return CLEAN
-    sys.stdout.write(protocol._summary_text() + "\n")
     for problem in protocol.find_problems():
         print(f"problem: {problem}")
     return CLEAN
