@@ -77,7 +77,7 @@ def diff(args: argparse.Namespace) -> int:
             complain(path, f"NumPy is needed to compare sample lists: {error}")
             return TROUBLE
     status = CLEAN
-    for line in differences(*values):
+    for line in differences(values[0], values[1]):
         print(line)
         status = FOUND
     return status

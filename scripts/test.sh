@@ -78,7 +78,7 @@ echo "== pytest"
 
 echo "== type stubs"
 "$py" -m mypy.stubtest pyvora
-"$py" -m mypy examples/compose_session.py
+"$py" -m mypy examples/compose_session.py pyvora_cli
 
 echo "== C++ unit tests"
 export PATH="$venv/bin:$PATH"
