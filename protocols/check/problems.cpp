@@ -10,6 +10,7 @@
 #include <utility>
 #include <variant>
 
+#include "protocols/file/record_encoding.hpp"
 #include "protocols/text/float_text.hpp"
 
 namespace protocols::check {
@@ -101,8 +102,10 @@ std::vector<std::size_t> components(const sig::SignalTable& table) {
 
 class Checker {
 public:
-    explicit Checker(const Settings& s)
-        : s_(s), table_size_(s.signals.empty() ? 1 : s.signals.size()) {
+    // `s` as saving writes it; `table_was_empty` tells the messages that its one signal is the
+    // one saving adds.
+    Checker(const Settings& s, bool table_was_empty)
+        : s_(s), table_size_(s.signals.size()), table_was_empty_(table_was_empty) {
         if (s.session_duration > 0.0) expected_samples_ = sig::num_samples(s.session_duration);
     }
 
@@ -138,7 +141,7 @@ private:
 
     std::string missing_signal(std::uint64_t position) const {
         std::string text = "signal " + number(position) + " does not exist; ";
-        if (s_.signals.empty()) return text + "the table is empty (save adds 1 signal, the constant 0.0)";
+        if (table_was_empty_) return text + "the table is empty (save adds 1 signal, the constant 0.0)";
         return text + "the table has " + count_of(table_size_, "signal", "signals");
     }
 
@@ -232,7 +235,8 @@ private:
     }
 
     const Settings& s_;
-    const std::uint64_t table_size_;  // an empty table is saved with one signal
+    const std::uint64_t table_size_;
+    const bool table_was_empty_;
     std::optional<std::uint64_t> expected_samples_;
     std::vector<std::size_t> component_;
     std::string path_;
@@ -242,7 +246,9 @@ private:
 }  // namespace
 
 std::vector<std::string> find_problems(const settings::Settings& settings) {
-    return Checker(settings).run();
+    // Judged as it will run: as saving writes it, an empty table filled.
+    std::optional<Settings> filled;
+    return Checker(file::as_saved(settings, filled), settings.signals.empty()).run();
 }
 
 }  // namespace protocols::check
