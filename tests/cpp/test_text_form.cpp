@@ -348,7 +348,7 @@ TEST(TextForm, ManySamples) {
 
 // The summary writes each sample list as one line and leaves the rest of the text as it is.
 struct SummaryCase {
-    std::vector<std::int16_t> samples;
+    sig::Samples samples;
     std::string line;
 };
 
