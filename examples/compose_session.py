@@ -35,7 +35,7 @@ def envelope(num_samples: int, sampling_rate: float) -> npt.NDArray[np.float64]:
 def compose() -> Protocol:
     protocol = Protocol()
     protocol.set_session_duration(SESSION_SECONDS)
-    protocol.set_stimulation_intensity(0.35)
+    protocol.set_stimulation_intensity(0.25)
 
     # Every add returns the signal's position, which the routing calls below refer to.
     sine_a = protocol.add_sine_signal(1.0, 10.0)  # phase 0.0, depth 1.0
