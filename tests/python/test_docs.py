@@ -119,3 +119,20 @@ def test_stubs_document_every_public_name():
     private = re.compile(r"(^|\.)_(?!_)")
     assert {"__version__", "Protocol.save", "Coil.A1"} <= documented.keys()
     assert [name for name, doc in documented.items() if not doc and not private.search(name)] == []
+
+
+@pytest.mark.parametrize(
+    "name",
+    ["Protocol.to_bytes", "Protocol.from_bytes", "Protocol.load", "Protocol.to_dict",
+     "Protocol.find_problems", "DecodeError"],
+)
+def test_runtime_docstrings_match_the_stubs(name):
+    # Members added later carry their documentation at run time too; it must say what the stubs say.
+    import inspect
+
+    import pyvora
+
+    target = pyvora
+    for part in name.split("."):
+        target = getattr(target, part)
+    assert inspect.cleandoc(target.__doc__) == inspect.cleandoc(stub_docstrings()[name])
