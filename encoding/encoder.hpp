@@ -3,6 +3,7 @@
 // Nothing written is ever changed afterwards; the buffer is handed whole to the caller at the end.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -190,10 +191,14 @@ private:
     std::size_t capacity_ = 0;
 };
 
-// Counts the bytes an Encoder would append, writing nothing, so that a caller can allocate the
-// exact room once and encode straight into it.
+// Counts the bytes an Encoder would append, writing nothing: exactly, or, as a bound, with
+// every sample counted at its longest form (no pass over the samples), so that a caller can
+// allocate room once and encode straight into it.
 class SizeCounter {
 public:
+    enum class Samples : std::uint8_t { exact, longest };
+    explicit SizeCounter(Samples samples = Samples::exact) noexcept : samples_(samples) {}
+
     void reserve(std::size_t) noexcept {}
     void append_bool(bool) noexcept { size_ += 1; }
     void append_varint(std::uint64_t value) noexcept { size_ += encoding::varint_size(value); }
@@ -201,10 +206,20 @@ public:
         size_ += encoding::varint_size(Encoder::zigzag(value));
     }
     void append_zigzag_i16s(std::span<const std::int16_t> values) noexcept {
+        if (samples_ == Samples::longest) {
+            size_ += values.size() * Encoder::max_zigzag_i16_bytes;
+            return;
+        }
         std::size_t n = values.size();
-        for (const std::int16_t v : values) {
-            const std::uint16_t z = Encoder::zigzag(v);
-            n += (z >= 0x80) + (z >= 0x4000);
+        // Blocks whose 32-bit sums the compiler can keep in vector lanes.
+        for (std::size_t i = 0; i < values.size(); i += 4096) {
+            const std::size_t end = std::min(values.size(), i + 4096);
+            std::uint32_t extra = 0;
+            for (std::size_t j = i; j < end; ++j) {
+                const std::uint16_t z = Encoder::zigzag(values[j]);
+                extra += static_cast<std::uint32_t>(z >= 0x80) + static_cast<std::uint32_t>(z >= 0x4000);
+            }
+            n += extra;
         }
         size_ += n;
     }
@@ -220,6 +235,7 @@ public:
 
 private:
     std::size_t size_ = 0;
+    Samples samples_;
 };
 
 }  // namespace encoding

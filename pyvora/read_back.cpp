@@ -102,10 +102,15 @@ Ref to_bytes(const Settings& s) {
     // An empty table is written as saving writes it, from a copy: the protocol is not changed.
     std::optional<Settings> filled;
     const Settings& source = file::as_saved(s, filled);
-    const std::size_t size = file::encoded_size(source);
-    Ref bytes = check(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
-    file::encode_into(source, {reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes.get())), size});
-    return bytes;
+    // Room for the longest form of every sample, encoded straight into, then cut to the length
+    // written: one pass over the samples, no copy (pages never written are never touched).
+    const std::size_t bound = file::encoded_size_bound(source);
+    Ref bytes = check(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(bound)));
+    const std::size_t size =
+        file::encode_into(source, {reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes.get())), bound});
+    PyObject* resized = bytes.release();
+    check_status(_PyBytes_Resize(&resized, static_cast<Py_ssize_t>(size)));  // frees it on failure
+    return Ref::steal(resized);
 }
 
 Ref from_bytes(PyTypeObject* cls, BufferView data) { return protocol_from(cls, data.bytes()); }

@@ -1,6 +1,5 @@
 #include "protocols/file/record_encoding.hpp"
 
-#include <stdexcept>
 #include <utility>
 
 namespace protocols::file {
@@ -11,16 +10,22 @@ std::size_t encoded_size(const settings::Settings& settings) noexcept {
     return counter.size();
 }
 
-void encode_into(const settings::Settings& settings, std::span<std::uint8_t> room) {
+std::size_t encoded_size_bound(const settings::Settings& settings) noexcept {
+    SizeCounter counter(SizeCounter::Samples::longest);
+    encode_record(counter, settings);
+    return counter.size();
+}
+
+std::size_t encode_into(const settings::Settings& settings, std::span<std::uint8_t> room) {
     Encoder enc = Encoder::into(room);
     encode_record(enc, settings);
-    if (enc.size() != room.size()) throw std::length_error("encoding is shorter than its measure");
+    return enc.size();
 }
 
 encoding::Bytes encode(const settings::Settings& settings) {
+    // One pass: the buffer grows as needed, and a sample list makes room for its longest form
+    // at once; pages of that room left unused are never touched.
     Encoder enc;
-    // Room for the exact size plus the one spare byte the sample writer likes to have.
-    enc.reserve(encoded_size(settings) + 1);
     encode_record(enc, settings);
     return std::move(enc).finish();
 }

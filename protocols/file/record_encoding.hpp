@@ -118,10 +118,14 @@ inline const settings::Settings& as_saved(const settings::Settings& s,
 // The exact length of the protocol file of one Settings value.
 std::size_t encoded_size(const settings::Settings& settings) noexcept;
 
-// Writes the file's bytes into room of exactly encoded_size(settings) bytes.
-void encode_into(const settings::Settings& settings, std::span<std::uint8_t> room);
+// A length the file cannot exceed, found without a pass over the samples.
+std::size_t encoded_size_bound(const settings::Settings& settings) noexcept;
 
-// The whole protocol file in a new buffer of exactly its size, allocated once.
+// Writes the file's bytes into room of at least encoded_size(settings) bytes; returns how
+// many it wrote.
+std::size_t encode_into(const settings::Settings& settings, std::span<std::uint8_t> room);
+
+// The whole protocol file in a new buffer.
 [[nodiscard]] encoding::Bytes encode(const settings::Settings& settings);
 
 }  // namespace protocols::file
