@@ -227,17 +227,28 @@ struct Shuffler {
     }
 };
 
-// Reads s while 8 samples are wanted and 16 bytes can be read.
+// Reads s while 8 samples are wanted and 16 bytes can be read. The loops work on local copies,
+// which stay in registers: through the references, every step would store and reload them.
 __attribute__((target("ssse3"))) void simd_run(Shuffler& sh, Stream& s, const std::uint8_t* end) {
-    while (Shuffler::room(s, end) && sh.step(s)) {
+    Shuffler local = sh;
+    Stream one = s;
+    while (Shuffler::room(one, end) && local.step(one)) {
     }
+    sh = local;
+    s = one;
 }
 
 // Two streams, a step of each in turn: each step's read waits for the one before it in the
 // same stream, so a second, independent stream keeps the processor busy meanwhile.
 __attribute__((target("ssse3"))) void simd_pair(Shuffler& sh, Stream& a, Stream& b, const std::uint8_t* end) {
-    while (Shuffler::room(a, end) && Shuffler::room(b, end) && sh.step(a) && sh.step(b)) {
+    Shuffler local = sh;
+    Stream first = a;
+    Stream second = b;
+    while (Shuffler::room(first, end) && Shuffler::room(second, end) && local.step(first) && local.step(second)) {
     }
+    sh = local;
+    a = first;
+    b = second;
     simd_run(sh, a, end);
     simd_run(sh, b, end);
 }
