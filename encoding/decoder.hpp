@@ -57,9 +57,11 @@ public:
         return {reinterpret_cast<const char*>(take_raw(n)), n};
     }
 
-    // n zigzag varints of signed 16-bit values into out, in one pass. Returns true when any
-    // value is negative, so a caller that allows only non-negative values needs no second
-    // pass to know. Encoding problems are thrown with the failing sample's position.
+    // n zigzag varints of signed 16-bit values into out, written once each. Returns true when
+    // any value is negative, so a caller that allows only non-negative values needs no pass of
+    // its own to know. Encoding problems are thrown with the failing sample's position. (A long
+    // run is read as two halves at once, after a count of varint ends over the first half
+    // finds where the second begins.)
     bool take_zigzag_i16s(std::int16_t* out, std::size_t n);
 
 private:
