@@ -37,24 +37,30 @@ bool Decoder::take_bool() {
     return b == 1;
 }
 
-std::uint64_t Decoder::take_varint() {
+std::uint64_t Decoder::take_varint_within(unsigned max_bytes, std::uint8_t last_max,
+                                          const char* overflow, std::size_t element) {
     const std::size_t start = offset();
     std::uint64_t value = 0;
     for (unsigned k = 0;; ++k) {
         if (p_ == end_) {
             fail(k == 0 ? std::string("truncated: 0 of 1 bytes")
                         : "truncated: varint cut off after " + std::to_string(k) + " bytes",
-                 start);
+                 start, element);
         }
         const std::uint8_t b = *p_++;
-        // The tenth byte holds the 64th bit alone.
-        if (k == 9 && b > 1) fail("varint overflows u64", start);
+        // The last byte the type allows holds only its top bits, and no continuation.
+        if (k + 1 == max_bytes && b > last_max) fail(overflow, start, element);
         value |= static_cast<std::uint64_t>(b & 0x7f) << (7 * k);
         if ((b & 0x80) == 0) {
-            if (k > 0 && b == 0) fail("varint not in shortest form", start);
+            if (k > 0 && b == 0) fail("varint not in shortest form", start, element);
             return value;
         }
     }
+}
+
+std::uint64_t Decoder::take_varint() {
+    // The tenth byte holds the 64th bit alone.
+    return take_varint_within(10, 1, "varint overflows u64");
 }
 
 std::uint64_t Decoder::take_count(std::size_t min_element_size) {
@@ -69,23 +75,8 @@ std::uint64_t Decoder::take_count(std::size_t min_element_size) {
 }
 
 std::int16_t Decoder::take_zigzag_i16(std::size_t element) {
-    const std::size_t start = offset();
-    std::uint32_t z = 0;
-    for (unsigned k = 0;; ++k) {
-        if (p_ == end_) {
-            fail(k == 0 ? std::string("truncated: 0 of 1 bytes")
-                        : "truncated: varint cut off after " + std::to_string(k) + " bytes",
-                 start, element);
-        }
-        const std::uint8_t b = *p_++;
-        // Sixteen bits fit in two full bytes and two bits of a third.
-        if (k == 2 && b > 3) fail("varint overflows i16", start, element);
-        z |= static_cast<std::uint32_t>(b & 0x7f) << (7 * k);
-        if ((b & 0x80) == 0) {
-            if (k > 0 && b == 0) fail("varint not in shortest form", start, element);
-            return static_cast<std::int16_t>(static_cast<std::uint16_t>((z >> 1) ^ (0u - (z & 1))));
-        }
-    }
+    // Sixteen bits fit in two full bytes and two bits of a third.
+    return unzigzag(static_cast<std::uint32_t>(take_varint_within(3, 3, "varint overflows i16", element)));
 }
 
 namespace {
@@ -115,7 +106,7 @@ std::size_t scalar_run(const std::uint8_t*& cursor, const std::uint8_t* end, std
                     (c0 & (c1 ^ 1) & static_cast<std::uint32_t>(b1 == 0)) |
                     (c1 & static_cast<std::uint32_t>(b2 == 0));
         odd_bits |= z;
-        out[k] = static_cast<std::int16_t>(static_cast<std::uint16_t>((z >> 1) ^ (0u - (z & 1))));
+        out[k] = Decoder::unzigzag(z);
         p += 1 + c0 + c1;
     }
     cursor = p;

@@ -64,6 +64,11 @@ public:
     // finds where the second begins.)
     bool take_zigzag_i16s(std::int16_t* out, std::size_t n);
 
+    // 0, 1, 2, 3 ... back to 0, -1, 1, -2 ...
+    static constexpr std::int16_t unzigzag(std::uint32_t z) noexcept {
+        return static_cast<std::int16_t>(static_cast<std::uint16_t>((z >> 1) ^ (0u - (z & 1))));
+    }
+
 private:
     static constexpr std::uint64_t swap_bytes(std::uint64_t v) noexcept {
         std::uint64_t r = 0;
@@ -71,6 +76,10 @@ private:
         return r;
     }
     const std::uint8_t* take_raw(std::size_t n);
+    // A shortest-form varint of at most max_bytes bytes, the last of them at most last_max;
+    // `overflow` is the problem a larger one is refused with.
+    std::uint64_t take_varint_within(unsigned max_bytes, std::uint8_t last_max, const char* overflow,
+                                     std::size_t element = DecodeProblem::no_element);
     // One sample, checked byte by byte: the path of the last few samples and of finding
     // exactly which sample of a run is malformed.
     std::int16_t take_zigzag_i16(std::size_t element);

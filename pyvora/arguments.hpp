@@ -204,15 +204,20 @@ auto& target_of(ProtocolObject& object) {
     }
 }
 
+// The arguments converted to the function's parameter types. Braced initialisation converts
+// strictly in parameter order.
+template <class Arguments, std::size_t... I>
+auto convert_arguments(const MethodSpec& decl, PyObject** bound, std::index_sequence<I...>) {
+    return std::tuple<std::tuple_element_t<I, Arguments>...>{
+        ConvertArgument<std::tuple_element_t<I, Arguments>>::convert(bound[I], decl.params[I].name)...};
+}
+
 template <auto Fn, std::size_t... I>
 PyObject* run(ProtocolObject& object, const MethodSpec& decl, PyObject** bound,
               std::index_sequence<I...>) {
     using T = Traits<decltype(Fn)>;
     auto body = [&]() -> PyObject* {
-        // Braced initialisation converts strictly in parameter order.
-        std::tuple<std::tuple_element_t<I, typename T::Arguments>...> args{
-            ConvertArgument<std::tuple_element_t<I, typename T::Arguments>>::convert(
-                bound[I], decl.params[I].name)...};
+        auto args = convert_arguments<typename T::Arguments>(decl, bound, std::index_sequence<I...>{});
         (void)args;
         auto& target = target_of<typename T::Receiver>(object);
         if constexpr (std::is_void_v<typename T::Result>) {
@@ -236,6 +241,15 @@ PyObject* run(ProtocolObject& object, const MethodSpec& decl, PyObject** bound,
     }
 }
 
+// A class method is handed the class; nothing of an existing protocol is used.
+template <auto Fn, std::size_t... I>
+PyObject* run_on_class(PyTypeObject* cls, const MethodSpec& decl, PyObject** bound,
+                       std::index_sequence<I...>) {
+    auto args = convert_arguments<typename Traits<decltype(Fn)>::Arguments>(decl, bound, std::index_sequence<I...>{});
+    (void)args;
+    return to_python(Fn(cls, std::get<I>(std::move(args))...));
+}
+
 template <const MethodSpec& Decl, auto Fn>
 PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     using T = Traits<decltype(Fn)>;
@@ -243,7 +257,12 @@ PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     return guard([&] {
         std::array<PyObject*, T::arity + 1> bound{};
         bind_arguments(Decl, args, nargs, kwnames, bound.data());
-        return run<Fn>(receiver(self), Decl, bound.data(), std::make_index_sequence<T::arity>{});
+        if constexpr (Decl.on_class) {
+            return run_on_class<Fn>(reinterpret_cast<PyTypeObject*>(self), Decl, bound.data(),
+                                    std::make_index_sequence<T::arity>{});
+        } else {
+            return run<Fn>(receiver(self), Decl, bound.data(), std::make_index_sequence<T::arity>{});
+        }
     });
 }
 
@@ -255,28 +274,6 @@ PyObject* noargs(PyObject* self, PyObject*) {
     });
 }
 
-template <auto Fn, std::size_t... I>
-PyObject* run_on_class(PyTypeObject* cls, const MethodSpec& decl, PyObject** bound,
-                       std::index_sequence<I...>) {
-    using Arguments = typename Traits<decltype(Fn)>::Arguments;
-    std::tuple<std::tuple_element_t<I, Arguments>...> args{
-        ConvertArgument<std::tuple_element_t<I, Arguments>>::convert(bound[I], decl.params[I].name)...};
-    (void)args;
-    return to_python(Fn(cls, std::get<I>(std::move(args))...));
-}
-
-template <const MethodSpec& Decl, auto Fn>
-PyObject* class_fastcall(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    using T = Traits<decltype(Fn)>;
-    static_assert(T::arity == Decl.count, "the declaration names every parameter of the method");
-    return guard([&] {
-        std::array<PyObject*, T::arity + 1> bound{};
-        bind_arguments(Decl, args, nargs, kwnames, bound.data());
-        return run_on_class<Fn>(reinterpret_cast<PyTypeObject*>(cls), Decl, bound.data(),
-                                std::make_index_sequence<T::arity>{});
-    });
-}
-
 }  // namespace detail
 
 // The method-table entry of one method.
@@ -284,17 +281,13 @@ template <const MethodSpec& Decl, auto Fn>
 PyMethodDef method_entry() {
     static const std::string doc = docstring(Decl);
     static const std::string name(Decl.name);
-    if constexpr (Decl.on_class) {
-        return {name.c_str(),
-                reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(detail::class_fastcall<Decl, Fn>)),
-                METH_FASTCALL | METH_KEYWORDS | METH_CLASS, doc.c_str()};
-    } else if constexpr (Decl.count == 0) {
+    if constexpr (Decl.count == 0 && !Decl.on_class) {
         return {name.c_str(), reinterpret_cast<PyCFunction>(detail::noargs<Decl, Fn>), METH_NOARGS,
                 doc.c_str()};
     } else {
         return {name.c_str(),
                 reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(detail::fastcall<Decl, Fn>)),
-                METH_FASTCALL | METH_KEYWORDS, doc.c_str()};
+                METH_FASTCALL | METH_KEYWORDS | (Decl.on_class ? METH_CLASS : 0), doc.c_str()};
     }
 }
 

@@ -23,24 +23,27 @@ std::string describe_pending_error() {
     return text;
 }
 
+// True once the table is filled; on failure the Python error is pending.
+bool try_load() {
+    if (loaded) return true;
+    if (_import_array() < 0) {
+        PyArray_API = nullptr;  // it may have been set before a later check failed
+        return false;
+    }
+    loaded = true;
+    return true;
+}
+
 }  // namespace
 
 void load_numpy_api() {
-    if (loaded) return;
-    if (_import_array() < 0) {
-        PyArray_API = nullptr;  // it may have been set before a later check failed
+    if (!try_load()) {
         throw protocols::Failure("Failed to access NumPy array API capsule: " + describe_pending_error());
     }
-    loaded = true;
 }
 
 void import_numpy() {
-    if (loaded) return;
-    if (_import_array() < 0) {
-        PyArray_API = nullptr;
-        throw PythonError{};
-    }
-    loaded = true;
+    if (!try_load()) throw PythonError{};
 }
 
 }  // namespace pyvora

@@ -10,6 +10,7 @@
 #include <utility>
 #include <variant>
 
+#include "protocols/field_path.hpp"
 #include "protocols/file/record_encoding.hpp"
 #include "protocols/text/float_text.hpp"
 
@@ -23,10 +24,7 @@ namespace sig = protocols::signals;
 
 std::string number(std::uint64_t n) { return std::to_string(n); }
 
-std::string number(double x) {
-    char buf[text::max_float_text];
-    return std::string(buf, text::format_float(buf, x));
-}
+std::string number(double x) { return text::float_text(x); }
 
 // "1 signal", "2 signals".
 std::string count_of(std::uint64_t n, std::string_view one, std::string_view many) {
@@ -118,26 +116,9 @@ public:
     }
 
 private:
-    // Extends the path by a field name or a list position for as long as it lives.
-    class Scope {
-    public:
-        Scope(std::string& path, std::string_view name) : path_(path), size_(path.size()) {
-            if (!path.empty()) path += '.';
-            path += name;
-        }
-        Scope(std::string& path, std::size_t position) : path_(path), size_(path.size()) {
-            path.append("[").append(number(position)).append("]");
-        }
-        ~Scope() { path_.resize(size_); }
-        Scope(const Scope&) = delete;
-        Scope& operator=(const Scope&) = delete;
+    using Scope = FieldPath::Scope;
 
-    private:
-        std::string& path_;
-        std::size_t size_;
-    };
-
-    void report(std::string_view what) { problems_.push_back(std::string(path_).append(": ").append(what)); }
+    void report(std::string_view what) { problems_.push_back(path_.text().append(": ").append(what)); }
 
     std::string missing_signal(std::uint64_t position) const {
         std::string text = "signal " + number(position) + " does not exist; ";
@@ -239,7 +220,7 @@ private:
     const bool table_was_empty_;
     std::optional<std::uint64_t> expected_samples_;
     std::vector<std::size_t> component_;
-    std::string path_;
+    FieldPath path_;
     std::vector<std::string> problems_;
 };
 

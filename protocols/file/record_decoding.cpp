@@ -10,6 +10,7 @@
 
 #include "encoding/decoder.hpp"
 #include "protocols/config.hpp"
+#include "protocols/field_path.hpp"
 #include "protocols/file/record_encoding.hpp"
 #include "protocols/record.hpp"
 #include "protocols/text/float_text.hpp"
@@ -21,52 +22,16 @@ namespace {
 using encoding::DecodeProblem;
 using settings::Settings;
 
-// The field being read, kept outside the call stack so that it still names the failing field
-// after a problem has been thrown out of the walk.
-class Path {
-public:
-    Path() { segments_.reserve(8); }
-    void push(std::string_view field) { segments_.push_back({field, 0}); }
-    void push(std::size_t index) { segments_.push_back({{}, index}); }
-    void pop() noexcept { segments_.pop_back(); }
-    void clear() noexcept { segments_.clear(); }
-
-    // `signals[2].samples[17]`: fields joined by points, positions in brackets.
-    std::string text(std::size_t element) const {
-        std::string out;
-        for (const Segment& s : segments_) {
-            if (s.field.empty()) {
-                out.append("[").append(std::to_string(s.index)).append("]");
-            } else {
-                if (!out.empty()) out += '.';
-                out.append(s.field);
-            }
-        }
-        if (element != DecodeProblem::no_element) out.append("[").append(std::to_string(element)).append("]");
-        return out;
-    }
-
-private:
-    struct Segment {
-        std::string_view field;  // empty for a position
-        std::size_t index;
-    };
-    std::vector<Segment> segments_;
-};
-
+// The field being read is kept outside the call stack, so that it still names the failing
+// field after a problem has been thrown out of the walk.
 struct Reader {
     encoding::Decoder in;
-    Path path;
+    FieldPath path;
 };
 
 [[noreturn]] void refuse(std::string what, std::size_t at,
                          std::size_t element = DecodeProblem::no_element) {
     throw DecodeProblem{std::move(what), at, element};
-}
-
-std::string float_text(double x) {
-    char buf[text::max_float_text];
-    return {buf, static_cast<std::size_t>(text::format_float(buf, x) - buf)};
 }
 
 // The bytes one signal of the given kind and parameters takes.
@@ -97,11 +62,11 @@ std::size_t min_encoded_size() {
 // protocol, so a file holding one is refused instead of being loaded and run.
 void check_field(const Settings&, std::string_view field, const double& value, std::size_t at) {
     if (field == "intensity" && !(value >= 0.0 && value <= 1.0)) {
-        refuse("value " + float_text(value) + " outside 0.0..1.0", at);
+        refuse("value " + text::float_text(value) + " outside 0.0..1.0", at);
     }
     if (field == "session_duration" &&
         !(value >= 0.01 && value <= config::MAX_SESSION_DURATION)) {
-        refuse("value " + float_text(value) + " outside 0.01..1800.0", at);
+        refuse("value " + text::float_text(value) + " outside 0.01..1800.0", at);
     }
 }
 
@@ -221,7 +186,7 @@ std::string message(const DecodeProblem& problem, const std::string& path) {
 }  // namespace
 
 settings::Settings decode(std::span<const std::uint8_t> bytes) {
-    Reader r{encoding::Decoder(bytes), Path()};
+    Reader r{encoding::Decoder(bytes), FieldPath()};
     try {
         Settings settings;
         decode_record(r, settings);
@@ -233,7 +198,8 @@ settings::Settings decode(std::span<const std::uint8_t> bytes) {
         }
         return settings;
     } catch (const DecodeProblem& problem) {
-        std::string path = r.path.text(problem.element);
+        if (problem.element != DecodeProblem::no_element) r.path.push(problem.element);
+        std::string path = r.path.text();
         std::string text = message(problem, path);
         throw DecodeFailure(std::move(text), problem.offset, std::move(path));
     }

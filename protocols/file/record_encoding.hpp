@@ -7,8 +7,6 @@
 #include <array>
 #include <concepts>
 #include <cstdint>
-#include <limits>
-#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,15 +49,10 @@ void encode_sequence(Sink& out, const std::vector<T, A>& items) {
     for (const T& item : items) encode_value(out, item);
 }
 
-// Arbitrary samples: count, then one zigzag varint per sample, with room made once.
+// Arbitrary samples: count, then one zigzag varint per sample (the sink makes room once).
 template <class Sink>
 void encode_samples(Sink& out, const signals::Samples& samples) {
-    const std::size_t n = samples.size();
-    if (n > (std::numeric_limits<std::size_t>::max() - Encoder::max_varint_bytes) /
-                Encoder::max_zigzag_i16_bytes) {
-        throw std::bad_alloc();
-    }
-    out.append_seq_len(n);
+    out.append_seq_len(samples.size());
     out.append_zigzag_i16s(samples);
 }
 

@@ -112,4 +112,9 @@ char* format_float(char* out, double x) noexcept {
     return put(out, g.d + int_digits, g.n - int_digits);
 }
 
+std::string float_text(double x) {
+    char buf[max_float_text];
+    return {buf, static_cast<std::size_t>(format_float(buf, x) - buf)};
+}
+
 }  // namespace protocols::text

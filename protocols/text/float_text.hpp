@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace protocols::text {
 
@@ -11,5 +12,8 @@ inline constexpr std::size_t max_float_text = 32;
 
 // Writes the text of x at out, which has room for max_float_text bytes, and returns the end.
 char* format_float(char* out, double x) noexcept;
+
+// The same text as a string, for messages.
+std::string float_text(double x);
 
 }  // namespace protocols::text

@@ -1,6 +1,6 @@
 """to_dict() and `pyvora show` on the largest protocol, against str() of it.
 
-    python benchmarks/bench_inspect.py [--runs 7] [--dir DIR]
+    python benchmarks/bench_overview.py [--runs 7] [--dir DIR]
 
 The protocol runs for 1800 s and holds one arbitrary signal of 9,000,000 samples. In one process,
 str(), to_dict() and what `show` computes (_summary_text() and find_problems()) alternate and
