@@ -1,92 +1,101 @@
-"""Argument parsing and the three subcommands. Findings go to standard output, one per line;
-files that cannot be read go to standard error as "FILE: <reason>", without a traceback."""
+"""Argument parsing, the inspecting subcommands (show, check, diff) and what every failure
+becomes. Findings go to standard output, one per line; a file that cannot be read, and any
+other failure, is one line on standard error ("FILE: <reason>" or "pyvora: <reason>") with exit
+status 2 and no traceback. File names are written as pyvora_cli.names writes them."""
 
 import argparse
-import os
 import sys
 
-from pyvora import Protocol
+import pyvora
+from pyvora_cli import json_form, streams
 from pyvora_cli.compare import differences
+from pyvora_cli.names import name_text
+from pyvora_cli.streams import STDIO, OutputFailed, Trouble, write_text
 
 # Exit statuses, as diff(1) has them.
 CLEAN, FOUND, TROUBLE = 0, 1, 2
 
 
-class Unreadable(Exception):
-    """A file that is missing, unreadable or not a protocol file; the message says which."""
-
-
-def load(path: str) -> Protocol:
-    try:
-        return Protocol.load(path)
-    except OSError as error:
-        raise Unreadable(error.strerror or str(error)) from None
-    except ValueError as error:  # DecodeError: the content is not a protocol
-        raise Unreadable(f"not a protocol file: {error}") from None
-    except MemoryError:
-        raise Unreadable("out of memory") from None
-
-
-def complain(path: str, reason: object) -> None:
-    print(f"{path}: {reason}", file=sys.stderr)
+def complain(line: str) -> None:
+    if sys.stderr is not None:  # with standard error closed there is no one to tell
+        try:
+            print(line, file=sys.stderr, flush=True)
+        except (OSError, ValueError):
+            pass
 
 
 def show(args: argparse.Namespace) -> int:
+    protocol = streams.read_protocol(args.file)
     try:
-        protocol = load(args.file)
-    except Unreadable as reason:
-        complain(args.file, reason)
-        return TROUBLE
-    # Written as is, then the line feed: no copy of a text that may run to hundreds of MB.
-    sys.stdout.write(str(protocol) if args.full else protocol._summary_text())
-    sys.stdout.write("\n")
-    if args.full:
-        return CLEAN
-    for problem in protocol.find_problems():
-        print(f"problem: {problem}")
+        # Written as is, then the line feed: no copy of a text that may run to hundreds of MB.
+        write_text(str(protocol) if args.full else protocol._summary_text())
+        write_text("\n")
+        if not args.full:
+            write_text("".join(f"problem: {problem}\n" for problem in protocol.find_problems()))
+    except MemoryError:
+        raise Trouble(f"{name_text(args.file)}: out of memory") from None
     return CLEAN
+
+
+def problems_of(path: str) -> list[str]:
+    protocol = streams.read_protocol(path)
+    try:
+        return protocol.find_problems()
+    except MemoryError:
+        raise Trouble(f"{name_text(path)}: out of memory") from None
 
 
 def check(args: argparse.Namespace) -> int:
     status = CLEAN
+    if args.json:
+        import msgspec
+
+        encode = msgspec.json.Encoder().encode
     for path in args.files:
         try:
-            problems = load(path).find_problems()
-        except Unreadable as reason:
-            complain(path, reason)
+            problems, error = problems_of(path), None
+        except OutputFailed:
+            raise
+        except Trouble as trouble:
+            problems, error = [], str(trouble)
             status = TROUBLE
-            continue
-        for problem in problems:
-            print(f"{path}: {problem}")
         if problems:
             status = max(status, FOUND)
+        name = name_text(path)
+        if args.json:
+            reason = None if error is None else error.removeprefix(f"{name}: ")
+            streams.write_bytes(encode({"file": name, "problems": problems, "error": reason}) + b"\n")
+        elif error is not None:
+            complain(error)
         else:
-            print(f"{path}: ok")
+            write_text("".join(f"{name}: {problem}\n" for problem in problems) or f"{name}: ok\n")
     return status
 
 
 def diff(args: argparse.Namespace) -> int:
     values = []
     for path in (args.a, args.b):
+        protocol = streams.read_protocol(path)
         try:
-            values.append(load(path).to_dict())
-        except Unreadable as reason:
-            complain(path, reason)
-            return TROUBLE
+            values.append(protocol.to_dict())
         except ImportError as error:  # sample arrays need NumPy
-            complain(path, f"NumPy is needed to compare sample lists: {error}")
-            return TROUBLE
+            raise Trouble(f"{name_text(path)}: NumPy is needed to compare sample lists: {error}") from None
+        except MemoryError:
+            raise Trouble(f"{name_text(path)}: out of memory") from None
+        del protocol
     status = CLEAN
     for line in differences(values[0], values[1]):
-        print(line)
+        write_text(line + "\n")
         status = FOUND
     return status
 
 
 def parser() -> argparse.ArgumentParser:
     top = argparse.ArgumentParser(
-        prog="pyvora", description="Show, check and compare pyvora protocol files (.vora).",
-        epilog="Exit status: 0 clean or same, 1 problems or differences found, 2 a file could not be read.")
+        prog="pyvora", description="Show, check, compare, export and build pyvora protocol files (.vora).",
+        epilog="FILE may be '-' for standard input. Exit status: 0 clean or same, 1 problems or "
+               "differences found, 2 trouble (a file could not be read or written, or another failure).")
+    top.add_argument("--version", action="version", version=f"pyvora {pyvora.__version__}")
     commands = top.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     sub = commands.add_parser(
@@ -103,6 +112,9 @@ def parser() -> argparse.ArgumentParser:
         description="For each file print 'FILE: ok', or 'FILE: <path>: <what is wrong>' for each problem "
                     "that Protocol.find_problems() reports. Exit status 0 when every file is clean, 1 when "
                     "any has problems, 2 when any could not be read.")
+    sub.add_argument("--json", action="store_true",
+                     help='print one JSON object per file and line instead: {"file": FILE, "problems": '
+                          '[...], "error": null or why the file could not be read}')
     sub.add_argument("files", nargs="+", metavar="FILE")
     sub.set_defaults(run=check)
 
@@ -115,18 +127,48 @@ def parser() -> argparse.ArgumentParser:
     sub.add_argument("a", metavar="A")
     sub.add_argument("b", metavar="B")
     sub.set_defaults(run=diff)
+
+    sub = commands.add_parser(
+        "export", help="write a protocol as JSON",
+        description="Write the protocol as JSON: Protocol.to_dict() with keys in field order, sample "
+                    "lists as arrays of integers, and NaN and infinities as the strings \"NaN\", "
+                    "\"Infinity\" and \"-Infinity\" (a NaN's sign and payload are not kept).")
+    sub.add_argument("file", metavar="FILE")
+    sub.add_argument("-o", dest="output", metavar="OUT", default=STDIO,
+                     help="the JSON file to write (default: standard output)")
+    sub.set_defaults(run=json_form.export)
+
+    sub = commands.add_parser(
+        "build", help="write a protocol file from JSON",
+        description="Read a protocol's JSON form, as export writes it, and write the protocol file. The "
+                    "JSON is checked as loading a file checks its bytes.")
+    sub.add_argument("file", metavar="JSON")
+    sub.add_argument("-o", dest="output", metavar="OUT", required=True,
+                     help="the protocol file to write ('-': standard output)")
+    sub.set_defaults(run=json_form.build)
     return top
 
 
 def main(argv: list[str] | None = None) -> int:
     args = parser().parse_args(argv)
     try:
-        status = args.run(args)
-        sys.stdout.flush()
-    except BrokenPipeError:
-        # The reader stopped early (`pyvora show FILE | head`): no traceback, and no second
-        # failure when the interpreter flushes standard output at exit.
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, sys.stdout.fileno())
+        try:
+            status: int = args.run(args)
+        except OutputFailed:
+            raise
+        except Trouble as trouble:
+            complain(str(trouble))
+            status = TROUBLE
+        except MemoryError:
+            complain("pyvora: out of memory")
+            status = TROUBLE
+        except Exception as error:  # a fault of the command itself: still one line, no traceback
+            complain(f"pyvora: internal error: {type(error).__name__}: {error}")
+            status = TROUBLE
+        streams.finish_output()
+    except OutputFailed as failure:
+        streams.abandon_output()
+        if str(failure):  # a reader that stopped early (`pyvora show FILE | head`) is not reported
+            complain(str(failure))
         return TROUBLE
     return status

@@ -1,0 +1,65 @@
+"""`pyvora export` and `pyvora build` against `pyvora show --full`, end to end, on the largest file.
+
+    python benchmarks/bench_json_form.py [--runs 7] [--dir DIR]
+
+The protocol runs for 1800 s and holds one arbitrary signal of 9,000,000 samples. The three
+commands alternate, as a user runs them: `show --full FILE` and `export FILE` with their output
+going to /dev/null, `build JSON -o OUT` reading the exported JSON and writing the protocol file
+into the same directory. Each includes starting the interpreter and loading its input. Medians
+are compared with show --full's.
+"""
+
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import sysconfig
+import tempfile
+import time
+
+from common import build
+
+
+def command_seconds(args):
+    command = shutil.which("pyvora", path=sysconfig.get_path("scripts")) or "pyvora"
+    start = time.perf_counter()
+    subprocess.run([command, *args], check=True, stdout=subprocess.DEVNULL)
+    return time.perf_counter() - start
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--runs", type=int, default=7, help="timed runs of each (at least 7)")
+    parser.add_argument("--dir", help="where the files are written (default: a temporary directory)")
+    args = parser.parse_args()
+    runs = max(args.runs, 7)
+
+    protocol, description = build()
+    with tempfile.TemporaryDirectory(dir=args.dir) as directory:
+        path, json_path, built = (os.path.join(directory, name) for name in ("bench.vora", "bench.json", "built.vora"))
+        protocol.save(path)
+        del protocol
+        subprocess.run([sys.executable, "-m", "pyvora_cli", "export", path, "-o", json_path], check=True)
+        commands = {"pyvora show --full FILE": ["show", "--full", path],
+                    "pyvora export FILE": ["export", path],
+                    "pyvora build JSON -o OUT": ["build", json_path, "-o", built]}
+        times = {name: [] for name in commands}
+        for _ in range(runs):
+            for name, command in commands.items():
+                times[name].append(command_seconds(command))
+        with open(path, "rb") as a, open(built, "rb") as b:
+            assert a.read() == b.read(), "build did not give back the exported file"
+        json_size = os.path.getsize(json_path)
+
+    print(f"protocol: {description}; JSON form {json_size / 1e6:.1f} MB")
+    reference = statistics.median(times["pyvora show --full FILE"])
+    for name, values in times.items():
+        median = statistics.median(values)
+        print(f"{name:26} median {median * 1e3:8.1f} ms over {len(values)} runs "
+              f"(min {min(values) * 1e3:.1f}, max {max(values) * 1e3:.1f})  {median / reference:.3f} x show --full")
+
+
+if __name__ == "__main__":
+    sys.exit(main())

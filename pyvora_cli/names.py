@@ -1,0 +1,56 @@
+"""How the command writes a file name in its messages: the same way in every message, on one
+line, for any name the system allows.
+
+A name is written as given on the command line, except for what would break a line or could
+not be read back: a backslash is written `\\\\`; a tab, line feed and carriage return `\\t`,
+`\\n`, `\\r`; any other character that is not printable, or that standard output's encoding
+cannot write, `\\u{<hex>}` as the text form writes such characters; and each byte that is not
+part of valid UTF-8 `\\x<hex>` (two lowercase digits)."""
+
+import codecs
+import os
+import sys
+
+ESCAPES = {"\\": "\\\\", "\t": "\\t", "\n": "\\n", "\r": "\\r"}
+
+
+def output_encoding() -> str:
+    stream = sys.stdout if sys.stdout is not None else sys.stderr
+    encoding = getattr(stream, "encoding", None) or "utf-8"
+    try:
+        return codecs.lookup(encoding).name
+    except LookupError:
+        return "utf-8"
+
+
+def name_text(name: str | bytes) -> str:
+    raw = os.fsencode(name)
+    encoding = output_encoding()
+    parts: list[str] = []
+    start = 0
+    while True:
+        try:
+            text = raw[start:].decode("utf-8")
+            end = len(raw)
+        except UnicodeDecodeError as error:
+            text = raw[start:start + error.start].decode("utf-8")
+            end = start + error.start
+        parts.extend(character_text(ch, encoding) for ch in text)
+        if end == len(raw):
+            return "".join(parts)
+        parts.append(f"\\x{raw[end]:02x}")
+        start = end + 1
+
+
+def character_text(ch: str, encoding: str) -> str:
+    if ch in ESCAPES:
+        return ESCAPES[ch]
+    if ch.isascii() and ch.isprintable():
+        return ch
+    if not ch.isprintable():
+        return f"\\u{{{ord(ch):x}}}"
+    try:
+        ch.encode(encoding)
+    except UnicodeEncodeError:
+        return f"\\u{{{ord(ch):x}}}"
+    return ch
