@@ -32,6 +32,7 @@ nothing: the protocol stays as it was and usable. Reading files back (``Protocol
 """
 
 import os
+from collections.abc import Mapping
 from typing_extensions import Buffer
 from typing import Any, ClassVar, SupportsFloat, SupportsIndex, TypeAlias, final
 
@@ -398,6 +399,27 @@ class Protocol:
         The list becomes "<300000 samples, min 0, max 32767>"; everything else is as
         str() writes it. This is what `pyvora show` prints.
         """
+    @classmethod
+    def from_dict(cls, data: Mapping[str, Any]) -> Protocol:
+        """Return a new Protocol built from plain data, the inverse of to_dict().
+
+        data is a mapping with exactly the keys that to_dict() gives, in any order, and
+        each nested record likewise; a signal is a mapping with "kind" ("Constant",
+        "Sine", "Ramp", "MixedSignal" or "Arbitrary") and exactly that kind's fields.
+        Lists may be any sequence. Samples are a sequence of ints or a 1-D NumPy (or
+        other buffer) integer array, read in one pass. Measured values take float or
+        int, counts and positions int from 0 to 2**64 - 1, flags bool only, coil names
+        str; bool is refused where a number is due. Values are judged as loading a
+        file judges them (intensity 0.0..1.0, session duration 0.01..1800.0 seconds,
+        samples 0..32767 and at most 9,000,000 of them, at least one signal, 16
+        monitor flags); everything else is taken as it is. So
+        Protocol.from_dict(p.to_dict()).to_bytes() == p.to_bytes() for every protocol.
+
+        Raises pyvora.DecodeError (a ValueError) for a missing or unknown key, a
+        value of the wrong type or out of its range, with path naming the field in
+        to_dict() notation ('signals[2].samples[17]') and offset None; the message
+        is "<what is wrong> for <path>".
+        """
 
 @final
 class Channel:
@@ -449,8 +471,8 @@ class DecodeError(ValueError):
     message names both.
     """
 
-    offset: int
-    """The byte offset where the problem was found."""
+    offset: int | None
+    """The byte offset where the problem was found; None for a refusal of from_dict()."""
     path: str
     """The field being read, such as 'signals[2].samples[17]'; empty when no field was."""
 
