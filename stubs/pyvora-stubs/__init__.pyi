@@ -440,6 +440,9 @@ class Channel:
     def __repr__(self) -> str:
         """``"Channel.A"`` or ``"Channel.B"``."""
 
+    def __reduce__(self) -> tuple[Any, tuple[str, str]]:
+        """Helper for pickle and copy: the member by its name."""
+
 @final
 class Coil:
     """A coil output: ``Coil.A1`` and ``Coil.A2`` on channel A, ``Coil.B1`` and ``Coil.B2`` on B.
@@ -463,6 +466,9 @@ class Coil:
     def __repr__(self) -> str:
         """``"Coil.A1"``, ``"Coil.A2"``, ``"Coil.B1"`` or ``"Coil.B2"``."""
 
+    def __reduce__(self) -> tuple[Any, tuple[str, str]]:
+        """Helper for pickle and copy: the member by its name."""
+
 class DecodeError(ValueError):
     """Bytes that are not a protocol file.
 
@@ -478,3 +484,6 @@ class DecodeError(ValueError):
 
 def _protocol_from_bytes(data: Buffer, /) -> Protocol:
     """Rebuild a pickled Protocol from its file bytes."""
+
+def _enum_member(enumeration: str, member: str, /) -> Coil | Channel:
+    """The member of Coil or Channel with that name, for pickle."""
