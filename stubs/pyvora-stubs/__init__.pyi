@@ -389,9 +389,11 @@ class Protocol:
         mixed signals; an arbitrary signal whose sample count differs from
         get_num_samples(); an enabled channel's coil_idx or coil_setting_idx outside
         the machine's coils or that coil's tuning table; an intensity above
-        machine_config.max_intensity_setpoint. An empty signal table counts as the
-        one constant 0.0 signal that save() adds. Signal parameters whose units the
-        system does not fix are not judged.
+        machine_config.max_intensity_setpoint; a float field of a signal or of the
+        machine description that is NaN or infinite; a negative sine frequency or
+        ramp up_duration or down_duration. An empty signal table counts as the one
+        constant 0.0 signal that save() adds. Other signal parameters, whose units
+        the system does not fix, are not judged.
         """
     def _summary_text(self) -> str:
         """Return the text form with each arbitrary sample list cut to one line.
