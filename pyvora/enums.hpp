@@ -21,6 +21,10 @@ struct MemberObject {
 PyObject* create_coil_type();
 PyObject* create_channel_type();
 
+// pyvora._enum_member(enumeration, member): what a pickled member is rebuilt with. Created
+// once, bound to the module (borrowed).
+PyObject* enum_member_function(PyObject* module);
+
 // The classes, once created (borrowed; they live as long as the module).
 PyTypeObject* coil_type() noexcept;
 PyTypeObject* channel_type() noexcept;

@@ -23,6 +23,15 @@ template <>
 struct FromPython<SampleArray> {
     static SampleArray convert(PyObject* obj);
 };
+
+// Any object, borrowed for the call: the method reads it itself.
+struct AnyObject {
+    PyObject* object;
+};
+template <>
+struct FromPython<AnyObject> {
+    static AnyObject convert(PyObject* obj) noexcept { return AnyObject{obj}; }
+};
 }  // namespace pyvora
 
 namespace pyvora::methods {
@@ -139,9 +148,11 @@ signal that does not exist, or refers to itself directly or through other
 mixed signals; an arbitrary signal whose sample count differs from
 get_num_samples(); an enabled channel's coil_idx or coil_setting_idx outside
 the machine's coils or that coil's tuning table; an intensity above
-machine_config.max_intensity_setpoint. An empty signal table counts as the
-one constant 0.0 signal that save() adds. Signal parameters whose units the
-system does not fix are not judged.)");
+machine_config.max_intensity_setpoint; a float field of a signal or of the
+machine description that is NaN or infinite; a negative sine frequency or
+ramp up_duration or down_duration. An empty signal table counts as the one
+constant 0.0 signal that save() adds. Other signal parameters, whose units
+the system does not fix, are not judged.)");
 Ref find_problems(const Settings& s);
 
 inline constexpr MethodSpec SUMMARY_TEXT = documented(method("_summary_text"), R"(Return the text form with each arbitrary sample list cut to one line.
@@ -149,5 +160,25 @@ inline constexpr MethodSpec SUMMARY_TEXT = documented(method("_summary_text"), R
 The list becomes "<300000 samples, min 0, max 32767>"; everything else is as
 str() writes it. This is what `pyvora show` prints.)");
 Ref summary_text(const protocols::Protocol& protocol);
+
+inline constexpr MethodSpec FROM_DICT = on_class(documented(method("from_dict", Param{"data"}), R"(Return a new Protocol built from plain data, the inverse of to_dict().
+
+data is a mapping with exactly the keys that to_dict() gives, in any order, and
+each nested record likewise; a signal is a mapping with "kind" ("Constant",
+"Sine", "Ramp", "MixedSignal" or "Arbitrary") and exactly that kind's fields.
+Lists may be any sequence. Samples are a sequence of ints or a 1-D NumPy (or
+other buffer) integer array, read in one pass. Measured values take float or
+int, counts and positions int from 0 to 2**64 - 1, flags bool only, coil names
+str; bool is refused where a number is due. Values are judged as loading a
+file judges them (intensity 0.0..1.0, session duration 0.01..1800.0 seconds,
+samples 0..32767 and at most 9,000,000 of them, at least one signal, 16
+monitor flags); everything else is taken as it is. So
+Protocol.from_dict(p.to_dict()).to_bytes() == p.to_bytes() for every protocol.
+
+Raises pyvora.DecodeError (a ValueError) for a missing or unknown key, a
+value of the wrong type or out of its range, with path naming the field in
+to_dict() notation ('signals[2].samples[17]') and offset None; the message
+is "<what is wrong> for <path>".)"));
+Ref from_dict(PyTypeObject* cls, AnyObject data);
 
 }  // namespace pyvora::methods

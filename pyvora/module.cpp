@@ -46,6 +46,7 @@ PyObject* initialise() {
         check_status(PyModule_AddObjectRef(module.get(), "DecodeError", decode_error_type()));
         check_status(PyModule_AddObjectRef(module.get(), "_protocol_from_bytes",
                                            restore_function(module.get())));
+        check_status(PyModule_AddObjectRef(module.get(), "_enum_member", enum_member_function(module.get())));
         check_status(PyModule_AddStringConstant(module.get(), "__version__", PYVORA_VERSION));
         owning_interpreter = interpreter;
         cached_module = Py_NewRef(module.get());  // kept for the life of the process

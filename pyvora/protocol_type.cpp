@@ -62,6 +62,7 @@ std::vector<PyMethodDef>& method_table() {
         method_entry<TO_DICT, to_dict>(),
         method_entry<FIND_PROBLEMS, find_problems>(),
         method_entry<SUMMARY_TEXT, summary_text>(),
+        method_entry<FROM_DICT, from_dict>(),
         PyMethodDef{nullptr, nullptr, 0, nullptr},
     };
     return table;

@@ -16,18 +16,8 @@ namespace file = protocols::file;
 
 PyObject* restore = nullptr;  // the module's _protocol_from_bytes, kept for the process
 
-// DecodeError(message) with its offset and path, raised as the pending exception.
 [[noreturn]] void raise_decode_error(const file::DecodeFailure& failure) {
-    PyObject* type = decode_error_type();
-    if (type == nullptr) throw PythonError{};
-    Ref error = check(PyObject_CallFunction(type, "s", failure.what()));
-    Ref offset = check(PyLong_FromSize_t(failure.offset()));
-    Ref path = check(PyUnicode_FromStringAndSize(failure.path().data(),
-                                                 static_cast<Py_ssize_t>(failure.path().size())));
-    check_status(PyObject_SetAttrString(error.get(), "offset", offset.get()));
-    check_status(PyObject_SetAttrString(error.get(), "path", path.get()));
-    restore_exception(std::move(error));
-    throw PythonError{};
+    pyvora::raise_decode_error(failure.what(), failure.path(), failure.offset());
 }
 
 Ref protocol_from(PyTypeObject* cls, std::span<const std::uint8_t> bytes) {
@@ -85,6 +75,19 @@ PyObject* decode_error_type() {
             PyExc_ValueError, attributes.get());
     }
     return type;
+}
+
+void raise_decode_error(std::string_view message, std::string_view path, std::optional<std::size_t> offset) {
+    PyObject* type = decode_error_type();
+    if (type == nullptr) throw PythonError{};
+    Ref text = check(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+    Ref error = check(PyObject_CallOneArg(type, text.get()));
+    Ref at = offset ? check(PyLong_FromSize_t(*offset)) : Ref::borrow(Py_None);
+    Ref where = check(PyUnicode_FromStringAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
+    check_status(PyObject_SetAttrString(error.get(), "offset", at.get()));
+    check_status(PyObject_SetAttrString(error.get(), "path", where.get()));
+    restore_exception(std::move(error));
+    throw PythonError{};
 }
 
 PyObject* restore_function(PyObject* module) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -12,6 +13,7 @@
 
 #include "protocols/field_path.hpp"
 #include "protocols/file/record_encoding.hpp"
+#include "protocols/record.hpp"
 #include "protocols/text/float_text.hpp"
 
 namespace protocols::check {
@@ -132,6 +134,8 @@ private:
             signal_table(field);
         } else if constexpr (std::is_same_v<T, ChannelSettings>) {
             channel_settings(field);
+        } else if constexpr (std::is_same_v<T, machine_config::MachineConfig>) {
+            machine_value(field);
         } else if (is(field, s_.intensity)) {
             const double limit = s_.machine_config.max_intensity_setpoint;
             if (s_.intensity > limit) {
@@ -173,8 +177,46 @@ private:
         });
     }
 
+    // Constant, sine and ramp parameters: whatever their unit, a NaN or an infinity is no
+    // setting, and a frequency or a ramp's duration cannot be negative.
     template <class Params>
-    void signal(std::size_t, const Params&) {}  // parameters without a fixed unit: not judged
+    void signal(std::size_t, const Params& params) {
+        Params::fields(params, [&](std::string_view name, const double& value) {
+            const Scope scope(path_, name);
+            if (!std::isfinite(value)) {
+                report(number(value) + " is not finite");
+            } else if (value < 0.0 && never_negative(params, value)) {
+                report(number(value) + " is negative");
+            }
+        });
+    }
+
+    static bool never_negative(const sig::SineSignalParams& sine, const double& field) {
+        return is(field, sine.frequency);
+    }
+    static bool never_negative(const sig::RampSignalParams& ramp, const double& field) {
+        return is(field, ramp.up_duration) || is(field, ramp.down_duration);
+    }
+    static bool never_negative(const sig::ConstantSignalParams&, const double&) { return false; }
+
+    // Every measured value of the machine description, its coils and their tuning tables
+    // included, must be a finite number.
+    template <class T>
+    void machine_value(const T& value) {
+        if constexpr (std::is_same_v<T, double>) {
+            if (!std::isfinite(value)) report(number(value) + " is not finite");
+        } else if constexpr (file::detail::is_vector<T>) {
+            for (std::size_t i = 0; i < value.size(); ++i) {
+                const Scope scope(path_, i);
+                machine_value(value[i]);
+            }
+        } else if constexpr (Record<T>) {
+            T::fields(value, [&](std::string_view name, const auto& field) {
+                const Scope scope(path_, name);
+                machine_value(field);
+            });
+        }
+    }
 
     void channel_settings(const ChannelSettings& channel) {
         if (!channel.enabled) return;

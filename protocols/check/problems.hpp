@@ -1,7 +1,8 @@
 // Checks of a whole protocol for what the methods accept but a protocol about to run almost
 // certainly should not hold: positions that point nowhere, mixed signals that refer to
-// themselves, arbitrary signals of the wrong length, an intensity above the machine's limit.
-// Signal parameters whose units the system does not fix are not judged.
+// themselves, arbitrary signals of the wrong length, an intensity above the machine's limit,
+// signal parameters and machine values that are NaN or infinite, a negative sine frequency or
+// ramp duration. Other signal parameters, whose units the system does not fix, are not judged.
 #pragma once
 
 #include <string>

@@ -9,11 +9,9 @@
 #include <vector>
 
 #include "encoding/decoder.hpp"
-#include "protocols/config.hpp"
 #include "protocols/field_path.hpp"
 #include "protocols/file/record_encoding.hpp"
 #include "protocols/record.hpp"
-#include "protocols/text/float_text.hpp"
 #include "protocols/utf8.hpp"
 
 namespace protocols::file {
@@ -58,26 +56,12 @@ std::size_t min_encoded_size() {
     }
 }
 
-// Limits on what the methods can store. A value outside them never comes from a saved
-// protocol, so a file holding one is refused instead of being loaded and run.
-void check_field(const Settings&, std::string_view field, const double& value, std::size_t at) {
-    if (field == "intensity" && !(value >= 0.0 && value <= 1.0)) {
-        refuse("value " + text::float_text(value) + " outside 0.0..1.0", at);
-    }
-    if (field == "session_duration" &&
-        !(value >= 0.01 && value <= config::MAX_SESSION_DURATION)) {
-        refuse("value " + text::float_text(value) + " outside 0.01..1800.0", at);
-    }
-}
-
-void check_field(const Settings&, std::string_view field, const signals::SignalTable& table,
-                 std::size_t at) {
-    // Saving always writes at least the constant 0.0 signal.
-    if (field == "signals" && table.empty()) refuse("empty signal table", at);
-}
-
+// The value rules (value_rules.hpp): a file holding a value outside them is refused instead of
+// being loaded and run.
 template <class R, class T>
-void check_field(const R&, std::string_view, const T&, std::size_t) {}
+void check_field(const R& record, std::string_view field, const T& value, std::size_t at) {
+    if (auto problem = field_problem(record, field, value)) refuse(std::move(*problem), at);
+}
 
 template <class T>
 void decode_value(Reader& r, T& value);
@@ -109,19 +93,17 @@ void decode_sequence(Reader& r, std::vector<T, A>& items) {
 void decode_samples(Reader& r, signals::Samples& samples) {
     const std::size_t at = r.in.offset();
     const std::uint64_t count = r.in.take_count(1);
-    if (count > MAX_SAMPLES) {
-        refuse(std::to_string(count) + " samples exceed the limit of " + std::to_string(MAX_SAMPLES), at);
-    }
+    if (auto problem = sample_count_problem(count)) refuse(std::move(*problem), at);
     samples.resize(static_cast<std::size_t>(count));
     const std::size_t first = r.in.offset();
     if (r.in.take_zigzag_i16s(samples.data(), samples.size())) {
         // Samples are fractions from 0 to full scale; find the first negative one and its bytes.
-        const auto bad = std::find_if(samples.begin(), samples.end(), [](std::int16_t s) { return s < 0; });
+        const auto bad = std::find_if(samples.begin(), samples.end(), [](std::int16_t s) { return !sample_allowed(s); });
         std::size_t offset = first;
         for (auto it = samples.begin(); it != bad; ++it) {
             offset += encoding::varint_size(Encoder::zigzag(*it));
         }
-        refuse("sample " + std::to_string(*bad) + " outside 0..32767", offset,
+        refuse(sample_problem(std::to_string(*bad)), offset,
                static_cast<std::size_t>(bad - samples.begin()));
     }
 }

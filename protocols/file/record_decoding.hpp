@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "protocols/file/value_rules.hpp"
 #include "protocols/settings.hpp"
 
 namespace protocols::file {
@@ -29,9 +30,6 @@ private:
     std::size_t offset_;
     std::string path_;
 };
-
-// The longest arbitrary signal a protocol can hold: a session of the longest duration.
-inline constexpr std::uint64_t MAX_SAMPLES = 9'000'000;
 
 // Decodes exactly one Settings value filling all of bytes. Throws DecodeFailure, or
 // std::bad_alloc when memory runs out; allocations are bounded by the size of bytes.

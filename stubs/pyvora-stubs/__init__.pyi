@@ -32,6 +32,7 @@ nothing: the protocol stays as it was and usable. Reading files back (``Protocol
 """
 
 import os
+from collections.abc import Mapping
 from typing_extensions import Buffer
 from typing import Any, ClassVar, SupportsFloat, SupportsIndex, TypeAlias, final
 
@@ -388,15 +389,38 @@ class Protocol:
         mixed signals; an arbitrary signal whose sample count differs from
         get_num_samples(); an enabled channel's coil_idx or coil_setting_idx outside
         the machine's coils or that coil's tuning table; an intensity above
-        machine_config.max_intensity_setpoint. An empty signal table counts as the
-        one constant 0.0 signal that save() adds. Signal parameters whose units the
-        system does not fix are not judged.
+        machine_config.max_intensity_setpoint; a float field of a signal or of the
+        machine description that is NaN or infinite; a negative sine frequency or
+        ramp up_duration or down_duration. An empty signal table counts as the one
+        constant 0.0 signal that save() adds. Other signal parameters, whose units
+        the system does not fix, are not judged.
         """
     def _summary_text(self) -> str:
         """Return the text form with each arbitrary sample list cut to one line.
 
         The list becomes "<300000 samples, min 0, max 32767>"; everything else is as
         str() writes it. This is what `pyvora show` prints.
+        """
+    @classmethod
+    def from_dict(cls, data: Mapping[str, Any]) -> Protocol:
+        """Return a new Protocol built from plain data, the inverse of to_dict().
+
+        data is a mapping with exactly the keys that to_dict() gives, in any order, and
+        each nested record likewise; a signal is a mapping with "kind" ("Constant",
+        "Sine", "Ramp", "MixedSignal" or "Arbitrary") and exactly that kind's fields.
+        Lists may be any sequence. Samples are a sequence of ints or a 1-D NumPy (or
+        other buffer) integer array, read in one pass. Measured values take float or
+        int, counts and positions int from 0 to 2**64 - 1, flags bool only, coil names
+        str; bool is refused where a number is due. Values are judged as loading a
+        file judges them (intensity 0.0..1.0, session duration 0.01..1800.0 seconds,
+        samples 0..32767 and at most 9,000,000 of them, at least one signal, 16
+        monitor flags); everything else is taken as it is. So
+        Protocol.from_dict(p.to_dict()).to_bytes() == p.to_bytes() for every protocol.
+
+        Raises pyvora.DecodeError (a ValueError) for a missing or unknown key, a
+        value of the wrong type or out of its range, with path naming the field in
+        to_dict() notation ('signals[2].samples[17]') and offset None; the message
+        is "<what is wrong> for <path>".
         """
 
 @final
@@ -417,6 +441,9 @@ class Channel:
 
     def __repr__(self) -> str:
         """``"Channel.A"`` or ``"Channel.B"``."""
+
+    def __reduce__(self) -> tuple[Any, tuple[str, str]]:
+        """Helper for pickle and copy: the member by its name."""
 
 @final
 class Coil:
@@ -441,6 +468,9 @@ class Coil:
     def __repr__(self) -> str:
         """``"Coil.A1"``, ``"Coil.A2"``, ``"Coil.B1"`` or ``"Coil.B2"``."""
 
+    def __reduce__(self) -> tuple[Any, tuple[str, str]]:
+        """Helper for pickle and copy: the member by its name."""
+
 class DecodeError(ValueError):
     """Bytes that are not a protocol file.
 
@@ -449,10 +479,13 @@ class DecodeError(ValueError):
     message names both.
     """
 
-    offset: int
-    """The byte offset where the problem was found."""
+    offset: int | None
+    """The byte offset where the problem was found; None for a refusal of from_dict()."""
     path: str
     """The field being read, such as 'signals[2].samples[17]'; empty when no field was."""
 
 def _protocol_from_bytes(data: Buffer, /) -> Protocol:
     """Rebuild a pickled Protocol from its file bytes."""
+
+def _enum_member(enumeration: str, member: str, /) -> Coil | Channel:
+    """The member of Coil or Channel with that name, for pickle."""

@@ -1,6 +1,9 @@
 """The module, its classes and the calling sequence every method shares."""
 
+import copy
 import inspect
+import multiprocessing
+import pickle
 import sys
 
 import pytest
@@ -80,6 +83,30 @@ def test_enumerations_cannot_be_instantiated(cls):
     with pytest.raises(TypeError):
         cls()
     assert Coil.A1 != Channel.A
+
+
+MEMBERS = [Coil.A1, Coil.A2, Coil.B1, Coil.B2, Channel.A, Channel.B]
+
+
+@pytest.mark.parametrize("member", MEMBERS, ids=repr)
+def test_members_pickle_and_copy_as_themselves(member):
+    for protocol in range(pickle.HIGHEST_PROTOCOL + 1):
+        assert pickle.loads(pickle.dumps(member, protocol)) is member
+    assert copy.copy(member) is member and copy.deepcopy({"sweep": [member]})["sweep"][0] is member
+
+
+def test_a_process_pool_passes_members_both_ways():
+    # A fresh interpreter on the other side: the members travel by name, not by position in memory.
+    with multiprocessing.get_context("spawn").Pool(2) as pool:
+        returned = pool.map(copy.copy, MEMBERS)
+    assert all(a is b for a, b in zip(returned, MEMBERS, strict=True))
+
+
+def test_only_members_are_rebuilt():
+    with pytest.raises(ValueError, match="no enumeration member Coil.C1"):
+        pyvora._enum_member("Coil", "C1")
+    with pytest.raises(ValueError):
+        pyvora._enum_member("Protocol", "save")
 
 
 def test_signatures_and_docstrings():

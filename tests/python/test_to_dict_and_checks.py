@@ -4,6 +4,7 @@ import gc
 import math
 import os
 import re
+import subprocess
 
 import pytest
 
@@ -147,6 +148,49 @@ def test_rule_coil(patch, expected):
 ])
 def test_rule_intensity(intensity, expected):
     assert problems_after(lambda p: p.set_stimulation_intensity(intensity)) == expected
+
+
+NAN, INF = float("nan"), float("inf")
+
+
+@pytest.mark.parametrize("steps, expected", [
+    ([lambda p: p.add_sine_signal(NAN, -10.0, depth=5.0)],
+     ["signals[2].amplitude: NaN is not finite", "signals[2].frequency: -10.0 is negative"]),
+    ([lambda p: p.add_ramp_signal(1, -1, INF)],
+     ["signals[2].up_duration: -1.0 is negative", "signals[2].down_duration: inf is not finite"]),
+    ([lambda p: p.add_constant_signal(-INF), lambda p: p.add_sine_signal(1.0, 2.0, -INF, NAN)],
+     ["signals[2].value: -inf is not finite", "signals[3].phase: -inf is not finite",
+      "signals[3].depth: NaN is not finite"]),
+    # Negative values without a fixed meaning, and -0.0, are not judged.
+    ([lambda p: p.add_sine_signal(-1.0, -0.0, -1.0, -1.0), lambda p: p.add_ramp_signal(-1.0, 0.0, -0.0)], []),
+])
+def test_rule_signal_values(steps, expected):
+    assert problems_after(*steps) == expected
+
+
+def test_rule_machine_values_and_the_check_command(tmp_path):
+    import sysconfig
+
+    built = Protocol()
+    built.add_ramp_signal(1, -1, INF)  # stored as given
+    d = built.to_dict()
+    assert d["signals"][0] == {"kind": "Ramp", "peak": 1.0, "up_duration": -1.0, "down_duration": INF}
+    machine = d["machine_config"]
+    machine["max_power"] = NAN
+    machine["coils"][0]["settings"][0]["capacitance"] = -INF
+    machine["capacitors"].append(INF)
+    expected = ["machine_config.coils[0].settings[0].capacitance: -inf is not finite",
+                "machine_config.capacitors[1]: inf is not finite",
+                "machine_config.max_power: NaN is not finite",
+                "signals[0].up_duration: -1.0 is negative",
+                "signals[0].down_duration: inf is not finite"]
+    p = Protocol.from_dict(d)
+    assert p.find_problems() == expected
+    p.save(str(tmp_path / "p.vora"))
+    command = os.path.join(sysconfig.get_path("scripts"), "pyvora")
+    result = subprocess.run([command, "check", str(tmp_path / "p.vora")], capture_output=True, text=True)
+    assert result.returncode == 1
+    assert result.stdout.splitlines() == [f"{tmp_path / 'p.vora'}: {line}" for line in expected]
 
 
 def test_empty_table_is_judged_as_saved_and_left_empty():
