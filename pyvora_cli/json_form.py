@@ -24,6 +24,7 @@ from pyvora_cli.streams import Trouble
 
 NON_FINITE = {"NaN": math.nan, "Infinity": math.inf, "-Infinity": -math.inf}
 FLOAT_REF = "#/$defs/float"
+SMALL = 1 << 16  # bytes of JSON below which a sample list is not worth taking apart
 
 
 @cache
@@ -46,7 +47,25 @@ def is_scalar(value: Any) -> bool:
     return not isinstance(value, (dict, list))
 
 
-def emit(value: Any, indent: str, out: list[bytes], encode: Any) -> None:
+@cache
+def digits_table() -> Any:
+    """For each sample value 0 ... 32767, its digits and a comma, NUL-padded to 8 bytes."""
+    import numpy as np
+
+    return np.frombuffer(b"".join(f"{v},".encode().ljust(8, b"\0") for v in range(32768)), np.uint64)
+
+
+def samples_json(samples: Any, out: list[Any]) -> None:
+    """A sample list (int16 array) as a JSON array: one table look-up per sample, then the
+    padding dropped, instead of a Python int per sample."""
+    if len(samples) == 0 or samples.min() < 0:  # never below 0 in a protocol; kept exact anyway
+        out.append(bytes(f"[{','.join(map(str, samples.tolist()))}]", "ascii"))
+        return
+    text = digits_table()[samples].view("u1")
+    out += [b"[", text[text != 0][:-1], b"]"]
+
+
+def emit(value: Any, indent: str, out: list[Any], encode: Any) -> None:
     """Two-space indentation for the records; a list of numbers or flags (a sample list
     included) on one line, encoded in one call."""
     inner = indent + "  "
@@ -64,22 +83,24 @@ def emit(value: Any, indent: str, out: list[bytes], encode: Any) -> None:
         out.append(f"\n{indent}]".encode())
     elif isinstance(value, float):
         out.append(encode(float_value(value)))
+    elif hasattr(value, "dtype"):
+        samples_json(value, out)
     elif isinstance(value, list):
         out.append(encode([float_value(x) if isinstance(x, float) else x for x in value]))
     else:
         out.append(encode(value))
 
 
-def to_json(protocol: Protocol) -> bytes:
-    """The protocol's JSON form, ending in a line feed."""
+def to_json(protocol: Protocol) -> list[Any]:
+    """The protocol's JSON form, ending in a line feed, as pieces to write one after the other
+    (bytes, and NumPy arrays of bytes for the sample lists)."""
     import msgspec
 
-    # A sample list is a NumPy int16 array: its tolist() is what msgspec encodes.
-    encode = msgspec.json.Encoder(enc_hook=lambda array: array.tolist()).encode
-    out: list[bytes] = []
+    encode = msgspec.json.Encoder().encode
+    out: list[Any] = []
     emit(protocol.to_dict(), "", out, encode)
     out.append(b"\n")
-    return b"".join(out)
+    return out
 
 
 # --- reading ---------------------------------------------------------------------------------
@@ -140,16 +161,89 @@ def json_error(data: bytes, error: Exception) -> str:
     return words
 
 
+def integer_array(raw: memoryview) -> Any:
+    """A long JSON array of integers in the form export writes (digits and commas only) as a
+    NumPy array, parsed in C; None for any other form, which then takes the general road.
+    raw is known to be JSON: no empty element, no leading zero."""
+    try:
+        import numpy as np
+    except ImportError:
+        return None
+    if raw[:1] != b"[" or raw[-1:] != b"]" or len(raw) < 64:
+        return None
+    inner = np.frombuffer(raw, np.uint8)[1:-1]
+    count = np.count_nonzero(inner == ord(",")) + 1
+    if np.count_nonzero(inner - np.uint8(ord("0")) <= 9) + count - 1 != len(inner):
+        return None  # anything but digits and commas
+    # int64: a number too large for it is read as its largest value, never wrapped around.
+    samples = np.fromstring(bytes(raw[1:-1]), dtype=np.int64, sep=",")
+    if len(samples) != count or samples.max() > 32767:  # an exact refusal takes the general road
+        return None
+    return samples.astype(np.int16)
+
+
+def holds_samples(node: dict[str, Any]) -> bool:
+    """Whether a schema node is, or leads to, an array of integers (a sample list)."""
+    node = resolve(node)
+    if node.get("$ref") == FLOAT_REF:
+        return False
+    if "items" in node:
+        items = resolve(node["items"])
+        return items.get("type") == "integer" or holds_samples(items)
+    return any(map(holds_samples, [*node.get("properties", {}).values(), *node.get("oneOf", [])]))
+
+
+def record(parts: dict[str, Any], node: dict[str, Any]) -> dict[str, Any]:
+    """A JSON object taken apart into its members' texts, decoded member by member."""
+    import msgspec
+
+    if "oneOf" in node:  # a signal: the fields of its kind
+        kind = msgspec.json.decode(parts.get("kind", b"null"))
+        node = next((branch for branch in map(resolve, node["oneOf"])
+                     if branch["properties"]["kind"]["const"] == kind), {})
+    fields = node.get("properties", {})
+    return {key: decoded(item, fields[key]) if key in fields else msgspec.json.decode(item)
+            for key, item in parts.items()}
+
+
+def decoded(raw: Any, node: dict[str, Any]) -> Any:
+    """The value of one JSON text as from_dict takes it. Records and lists on the way to a
+    sample list are taken apart with msgspec.Raw (each text scanned once more), so that the
+    sample list itself is parsed by NumPy; the rest is decoded by msgspec and read through the
+    schema. A text of another shape than the form's is decoded as it is, for from_dict to judge."""
+    import msgspec
+
+    node = resolve(node)
+    raw = memoryview(raw)
+    if len(raw) > SMALL and holds_samples(node):
+        try:
+            if "items" not in node:
+                return record(msgspec.json.decode(raw, type=dict[str, msgspec.Raw]), node)
+            items = resolve(node["items"])
+            if items.get("type") == "integer":
+                samples = integer_array(raw)
+                if samples is not None:
+                    return samples
+            elif "oneOf" in items or "properties" in items:
+                return [record(parts, items)
+                        for parts in msgspec.json.decode(raw, type=list[dict[str, msgspec.Raw]])]
+            else:
+                return [decoded(item, items) for item in msgspec.json.decode(raw, type=list[msgspec.Raw])]
+        except msgspec.ValidationError:
+            pass
+    return with_floats(msgspec.json.decode(raw), node)
+
+
 def from_json(data: bytes, name: str) -> Protocol:
     """The protocol of a JSON form; raises Trouble with the line that says why not."""
     import msgspec
 
     try:
-        value = msgspec.json.Decoder().decode(data)
+        value = decoded(data, schema())  # its first decoding checks that the whole is JSON
     except (msgspec.DecodeError, msgspec.ValidationError) as error:
         raise Trouble(f"{name_text(name)}: not JSON: {json_error(data, error)}") from None
     try:
-        return Protocol.from_dict(with_floats(value, schema()))  # type: ignore[attr-defined]
+        return Protocol.from_dict(value)  # type: ignore[attr-defined]
     except DecodeError as error:
         raise Trouble(f"{name_text(name)}: {error}") from None
 
@@ -176,5 +270,5 @@ def build(args: argparse.Namespace) -> int:
     except MemoryError:
         raise Trouble(f"{name_text(args.file)}: out of memory") from None
     del data
-    streams.write_file(args.output, encoded)
+    streams.write_file(args.output, [encoded])
     return 0

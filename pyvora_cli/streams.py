@@ -8,7 +8,7 @@ import stat
 import sys
 from collections.abc import Iterator
 from contextlib import contextmanager
-from typing import TextIO
+from typing import Any, TextIO
 
 from pyvora import Protocol
 from pyvora_cli.names import name_text
@@ -79,11 +79,11 @@ def write_text(text: str) -> None:
         out.write(text)
 
 
-def write_bytes(data: bytes) -> None:
-    """Bytes to standard output, after the text written so far."""
+def write_bytes(*pieces: Any) -> None:
+    """Bytes (or other buffers) to standard output, after the text written so far."""
     with standard_output() as out:
         out.flush()
-        out.buffer.write(data)
+        out.buffer.writelines(pieces)
 
 
 def finish_output() -> None:
@@ -106,11 +106,12 @@ def abandon_output() -> None:
         pass
 
 
-def write_file(name: str, data: bytes) -> None:
-    """Writes data to a file, or to standard output for `-`; raises Trouble. A regular file
-    whose writing failed is removed: no half-written file is left behind."""
+def write_file(name: str, pieces: list[Any]) -> None:
+    """Writes the pieces (bytes or other buffers) one after the other to a file, or to standard
+    output for `-`; raises Trouble. A regular file whose writing failed is removed: no
+    half-written file is left behind."""
     if name == STDIO:
-        write_bytes(data)
+        write_bytes(*pieces)
         return
     try:
         file = open(name, "wb")
@@ -118,7 +119,7 @@ def write_file(name: str, data: bytes) -> None:
         raise Trouble(f"{name_text(name)}: {reason(error)}") from None
     try:
         with file:
-            file.write(data)
+            file.writelines(pieces)
     except OSError as error:
         try:
             if stat.S_ISREG(os.stat(name).st_mode):
