@@ -243,7 +243,7 @@ def from_json(data: bytes, name: str) -> Protocol:
     except (msgspec.DecodeError, msgspec.ValidationError) as error:
         raise Trouble(f"{name_text(name)}: not JSON: {json_error(data, error)}") from None
     try:
-        return Protocol.from_dict(value)  # type: ignore[attr-defined]
+        return Protocol.from_dict(value)
     except DecodeError as error:
         raise Trouble(f"{name_text(name)}: {error}") from None
 

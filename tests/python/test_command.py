@@ -1,5 +1,6 @@
 """The `pyvora` command, run as a user runs it, on protocol files the tests write."""
 
+import os
 import subprocess
 import sys
 import sysconfig
@@ -134,3 +135,81 @@ def test_reader_that_stops_early_gets_no_traceback(tmp_path):
     reader.stdout.close()
     assert reader.wait() == 2
     assert reader.stderr.read() == b""
+
+
+def one_line_of_trouble(result: subprocess.CompletedProcess, line: str) -> None:
+    assert (result.returncode, result.stderr) == (2, line + "\n")
+
+
+@pytest.mark.skipif(not Path("/dev/full").exists(), reason="no /dev/full on this system")
+@pytest.mark.parametrize("args", [["check"], ["show", "--full"], ["export"]])
+def test_output_to_a_full_disk_is_trouble(files, args):
+    with open("/dev/full", "w") as full:
+        result = subprocess.run([COMMAND, *args, files["clean"]], stdout=full, stderr=subprocess.PIPE, text=True)
+    one_line_of_trouble(result, "pyvora: standard output: No space left on device")
+
+
+@pytest.mark.parametrize("args", [["check"], ["show"], ["export"]])
+def test_closed_standard_output_is_trouble(files, args):
+    result = subprocess.run([COMMAND, *args, files["clean"]], stdout=None, stderr=subprocess.PIPE, text=True,
+                            preexec_fn=lambda: os.close(1))
+    one_line_of_trouble(result, "pyvora: standard output is closed")
+
+
+def test_build_to_a_full_disk_leaves_no_file(files, tmp_path):
+    export = run("export", files["clean"])
+    (tmp_path / "p.json").write_text(export.stdout)
+    result = run("build", str(tmp_path / "p.json"), "-o", "/dev/full")
+    one_line_of_trouble(result, "/dev/full: No space left on device")
+    assert Path("/dev/full").exists()  # a device is never removed, a regular file would be
+
+
+class Exhausted:
+    """A loaded protocol whose every further step runs out of memory."""
+
+    def __getattr__(self, name):
+        def method(*args):
+            raise MemoryError
+        return method
+
+    def __str__(self):
+        raise MemoryError
+
+
+@pytest.mark.parametrize("args", [["show"], ["show", "--full"], ["check"], ["check", "--json"], ["diff", "X"],
+                                  ["export"]])
+def test_out_of_memory_after_loading_is_trouble(monkeypatch, capsys, args):
+    from pyvora_cli import command, streams
+
+    monkeypatch.setattr(streams, "read_protocol", lambda name: Exhausted())
+    expected = '{"file":"X","problems":[],"error":"out of memory"}\n' if "--json" in args else ""
+    assert command.main([*args, "X"]) == 2
+    assert capsys.readouterr() == (expected, "" if expected else "X: out of memory\n")
+
+
+def without_numpy(*args: str) -> subprocess.CompletedProcess:
+    code = ("import sys; sys.modules['numpy'] = None; from pyvora_cli.command import main; "
+            "sys.exit(main(sys.argv[1:]))")
+    return subprocess.run([sys.executable, "-c", code, *args], capture_output=True, text=True)
+
+
+def test_without_numpy(files, tmp_path):
+    json_form = run("export", files["clean"]).stdout
+    for args, needed_for in ((["diff", files["clean"], files["faulty"]], "compare"), (["export", files["clean"]], "export")):
+        result = without_numpy(*args)
+        assert result.returncode == 2 and result.stderr.count("\n") == 1
+        assert result.stderr.startswith(f"{files['clean']}: NumPy is needed to {needed_for} sample lists: ")
+    (tmp_path / "p.json").write_text(json_form)
+    assert without_numpy("build", str(tmp_path / "p.json"), "-o", str(tmp_path / "p.vora")).returncode == 0
+    assert (tmp_path / "p.vora").read_bytes() == Path(files["clean"]).read_bytes()
+    assert without_numpy("check", files["faulty"]).returncode == 1
+
+
+def test_file_names_are_written_one_way_on_one_line(tmp_path):
+    odd = os.fsdecode(b"a\xffb\n\\c\xe2\x82\xac.vora")
+    (tmp_path / odd).write_bytes(Path(write(tmp_path / "c.vora")).read_bytes())
+    env = dict(os.environ, PYTHONIOENCODING="utf-8")
+    result = subprocess.run([COMMAND, "check", odd, odd + "\t"], cwd=tmp_path, capture_output=True, text=True, env=env)
+    assert result.returncode == 2
+    assert result.stdout == "a\\xffb\\n\\\\c€.vora: ok\n"
+    assert result.stderr == "a\\xffb\\n\\\\c€.vora\\t: No such file or directory\n"

@@ -1,0 +1,186 @@
+"""The JSON form of a protocol: `pyvora export`, `pyvora build` and the schema shipped with them."""
+
+import json
+import subprocess
+import sys
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+from pyvora import DecodeError, Protocol
+from pyvora_cli.json_form import from_json, schema, to_json
+from pyvora_cli.streams import Trouble
+from test_command import COMMAND, run, write
+from test_read_back import calls
+
+np = pytest.importorskip("numpy")
+jsonschema = pytest.importorskip("jsonschema")
+
+
+def exported(p: Protocol) -> bytes:
+    return b"".join(bytes(piece) for piece in to_json(p))
+
+
+def strict(text: bytes):
+    """The standard library's reading of a text as RFC 8259 JSON (no NaN or Infinity literals)."""
+    return json.loads(text, parse_constant=lambda name: pytest.fail(f"{name} is not JSON"))
+
+
+def assert_round_trip(p: Protocol) -> None:
+    text = exported(p)
+    jsonschema.validate(strict(text), schema(), cls=jsonschema.Draft202012Validator)
+    q = from_json(text, "p.json")
+    if b'"NaN"' in text:  # a NaN's sign and payload are not kept
+        assert str(q) == str(p)
+    else:
+        assert q.to_bytes() == p.to_bytes()
+
+
+def test_schema_is_a_schema_of_the_form_in_field_order():
+    jsonschema.Draft202012Validator.check_schema(schema())
+    for name, node in schema()["$defs"].items():
+        if "properties" in node:
+            assert node["required"] == list(node["properties"]), name
+    p = Protocol()
+    p.add_constant_signal(0.5)
+    assert list(strict(exported(p))) == list(p.to_dict())
+
+
+@settings(max_examples=100, deadline=None)
+@given(st.lists(calls, max_size=8))
+def test_round_trip_of_protocols_built_by_the_methods(steps):
+    p = Protocol()
+    p.set_session_duration(0.05)  # short sample lists: the schema check is pure Python
+    for name, *args in steps:
+        if name == "arbitrary":
+            p.add_arbitrary_signal(np.random.default_rng(args[0]).random(p.get_num_samples()))
+        else:
+            getattr(p, name)(*args)
+    if p.to_dict()["signals"]:  # an empty table is not a protocol file's
+        assert_round_trip(p)
+
+
+machine_edits = st.fixed_dictionaries({
+    "name": st.text() | st.sampled_from(["NaN", "Infinity", "-Infinity"]),
+    "supply_voltage": st.floats(),
+    "capacitors": st.lists(st.floats(), max_size=3),
+    "num_coils": st.integers(0, 2**64 - 1),
+    "safety_checks_enabled": st.booleans(),
+})
+
+
+@settings(max_examples=100, deadline=None)
+@given(machine_edits)
+def test_round_trip_of_values_only_a_file_holds(edit):
+    p = Protocol()
+    p.add_sine_signal(1.0, 10.0)
+    d = p.to_dict()
+    machine = d["machine_config"]
+    machine["coils"][0]["name"] = edit.pop("name")
+    machine.update(edit)
+    assert_round_trip(Protocol.from_bytes(Protocol.from_dict(d).to_bytes()))
+
+
+def long_protocol(path) -> str:
+    """A protocol whose sample list is long enough to be read by NumPy rather than by msgspec."""
+    p = Protocol()
+    p.set_session_duration(20.0)
+    p.add_arbitrary_signal(np.random.default_rng(1).random(p.get_num_samples()))
+    p.add_sine_signal(float("inf"), -0.0)
+    p.save(str(path))
+    return str(path)
+
+
+def test_export_piped_into_build_gives_the_same_file(tmp_path):
+    a = long_protocol(tmp_path / "a.vora")
+    export = subprocess.Popen([COMMAND, "export", a], stdout=subprocess.PIPE)
+    built = subprocess.run([COMMAND, "build", "-", "-o", str(tmp_path / "b.vora")], stdin=export.stdout,
+                           capture_output=True)
+    assert (export.wait(), built.returncode, built.stderr) == (0, 0, b"")
+    assert (tmp_path / "b.vora").read_bytes() == (tmp_path / "a.vora").read_bytes()
+    assert run("export", a, "-o", str(tmp_path / "a.json")).returncode == 0
+    assert (tmp_path / "a.json").read_bytes() == exported(Protocol.load(a))
+
+
+@pytest.mark.parametrize("first", [b"40000", b"4294967301", b"99999999999999999999999", b"-1", b"1.0",
+                                   b'"16384"', b" 16384", b"16384.0e0"])
+def test_a_long_sample_list_is_judged_as_from_dict_judges_a_list(tmp_path, first):
+    a = Protocol.load(long_protocol(tmp_path / "a.vora"))
+    text = exported(a)
+    start = text.index(b'"samples": [') + len(b'"samples": [')
+    edited = text[:start] + first + text[text.index(b",", start):]
+    d = a.to_dict()
+    d["signals"][0]["samples"] = strict(b"[" + first + b"]") + d["signals"][0]["samples"][1:].tolist()
+    try:
+        expected = Protocol.from_dict(d).to_bytes()
+    except DecodeError as refusal:
+        with pytest.raises(Trouble) as caught:
+            from_json(edited, "a.json")
+        assert str(caught.value) == f"a.json: {refusal}"
+    else:
+        assert from_json(edited, "a.json").to_bytes() == expected
+
+
+def test_non_finite_strings_are_floats_only_where_the_form_has_floats():
+    p = Protocol()
+    p.add_constant_signal(0.5)
+    d = json.loads(exported(p))
+    d["machine_config"]["coils"][0]["name"] = "NaN"
+    d["signals"][0]["value"] = "-Infinity"
+    q = from_json(json.dumps(d).encode(), "p.json").to_dict()
+    assert (q["machine_config"]["coils"][0]["name"], q["signals"][0]["value"]) == ("NaN", float("-inf"))
+    d["machine_config"]["num_coils"] = "NaN"  # an integer field keeps its string: refused
+    with pytest.raises(Trouble, match=r"^p\.json: .*str 'NaN'.* for machine_config\.num_coils$"):
+        from_json(json.dumps(d).encode(), "p.json")
+
+
+def python_json_error(text: bytes) -> str:
+    with pytest.raises(json.JSONDecodeError) as caught:
+        json.loads(text)
+    return f"not JSON: {caught.value.msg} (line {caught.value.lineno}, column {caught.value.colno})"
+
+
+@pytest.mark.parametrize("text, message", [
+    (b'{"intensity": 0.5,\n "signals": [1,]}', python_json_error),
+    (b'{"intensity":', python_json_error),
+    (b'', python_json_error),
+    (b'{"intensity":\n  NaN}', lambda text: "(line 2, column 3)"),
+    (b'{"name":\n "ab\xff"}', lambda text: "not UTF-8 (line 2, column 5)"),
+    (b'{"intensity": 0.5}', lambda text: str(pytest.raises(DecodeError, Protocol.from_dict, json.loads(text)).value)),
+    (b'[]', lambda text: str(pytest.raises(DecodeError, Protocol.from_dict, []).value)),
+])
+def test_build_refusals(tmp_path, text, message):
+    (tmp_path / "p.json").write_bytes(text)
+    result = run("build", str(tmp_path / "p.json"), "-o", str(tmp_path / "p.vora"))
+    assert result.returncode == 2 and result.stdout == ""
+    assert result.stderr.startswith(f"{tmp_path / 'p.json'}: ") and result.stderr.endswith(message(text) + "\n")
+    assert result.stderr.count("\n") == 1
+    assert not (tmp_path / "p.vora").exists()
+
+
+def test_standard_input_and_version(tmp_path):
+    path = write(tmp_path / "c.vora")
+    data = (tmp_path / "c.vora").read_bytes()
+    for args, expected in ((["show", "-"], run("show", path).stdout),
+                           (["check", "-"], "-: ok\n"),
+                           (["export", "-"], run("export", path).stdout)):
+        result = subprocess.run([COMMAND, *args], input=data, capture_output=True)
+        assert (result.returncode, result.stdout.decode()) == (0, expected), args
+    built = subprocess.run([COMMAND, "build", "-", "-o", "-"], input=run("export", path).stdout.encode(),
+                           capture_output=True)
+    assert (built.returncode, built.stdout) == (0, data)
+    version = subprocess.run([sys.executable, "-m", "pyvora_cli", "--version"], capture_output=True, text=True)
+    assert version.stdout == f"pyvora {__import__('pyvora').__version__}\n"
+
+
+def test_check_json_writes_one_object_per_file(tmp_path):
+    clean, faulty = write(tmp_path / "clean.vora"), write(tmp_path / "faulty.vora", intensity=0.5)
+    (tmp_path / "garbage.vora").write_bytes(b"not a protocol")
+    result = run("check", "--json", clean, faulty, str(tmp_path / "garbage.vora"))
+    lines = [json.loads(line) for line in result.stdout.splitlines()]
+    assert (result.returncode, result.stderr) == (2, "")
+    assert lines[:2] == [{"file": clean, "problems": [], "error": None},
+                         {"file": faulty, "problems": Protocol.load(faulty).find_problems(), "error": None}]
+    assert lines[2]["file"] == str(tmp_path / "garbage.vora") and lines[2]["problems"] == []
+    assert lines[2]["error"].startswith("not a protocol file: ")
