@@ -121,7 +121,7 @@ def test_diff_of_an_unreadable_file_is_trouble(files):
 
 
 def test_help_and_module_entry():
-    for args in (["--help"], ["show", "--help"], ["check", "--help"], ["diff", "--help"]):
+    for args in (["--help"], *([name, "--help"] for name in ("show", "check", "diff", "export", "build"))):
         result = subprocess.run([sys.executable, "-m", "pyvora_cli", *args], capture_output=True, text=True)
         assert result.returncode == 0 and result.stdout.startswith("usage: pyvora"), args
 
