@@ -184,3 +184,12 @@ def test_check_json_writes_one_object_per_file(tmp_path):
                          {"file": faulty, "problems": Protocol.load(faulty).find_problems(), "error": None}]
     assert lines[2]["file"] == str(tmp_path / "garbage.vora") and lines[2]["problems"] == []
     assert lines[2]["error"].startswith("not a protocol file: ")
+
+
+def test_every_sample_value_is_written_as_its_digits():
+    from pyvora_cli.json_form import samples_json
+
+    for samples in (np.arange(32768, dtype=np.int16)[::-1], np.array([7], np.int16), np.array([], np.int16)):
+        out: list = []
+        samples_json(samples, out)
+        assert json.loads(b"".join(out)) == samples.tolist()
