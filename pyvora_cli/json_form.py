@@ -13,9 +13,10 @@ msgspec does the JSON: its encoder and decoder are written in C and fast enough 
 import argparse
 import json
 import math
+import warnings
 from functools import cache
 from importlib import resources
-from typing import Any
+from typing import Any, Union
 
 from pyvora import DecodeError, Protocol
 from pyvora_cli import streams
@@ -24,7 +25,6 @@ from pyvora_cli.streams import Trouble
 
 NON_FINITE = {"NaN": math.nan, "Infinity": math.inf, "-Infinity": -math.inf}
 FLOAT_REF = "#/$defs/float"
-SMALL = 1 << 16  # bytes of JSON below which a sample list is not worth taking apart
 
 
 @cache
@@ -188,12 +188,21 @@ def integer_array(raw: memoryview) -> Any:
     if raw[:1] != b"[" or raw[-1:] != b"]" or len(raw) < 64:
         return None
     inner = np.frombuffer(raw, np.uint8)[1:-1]
-    count = np.count_nonzero(inner == ord(",")) + 1
-    if np.count_nonzero(inner - np.uint8(ord("0")) <= 9) + count - 1 != len(inner):
-        return None  # anything but digits and commas
+    commas = 0
+    for start in range(0, len(inner), CHUNK * 16):  # in pieces that stay in the cache
+        part = inner[start:start + CHUNK * 16]
+        in_part = int(np.count_nonzero(part == ord(",")))
+        if np.count_nonzero(part - np.uint8(ord("0")) <= 9) + in_part != len(part):
+            return None  # anything but digits and commas
+        commas += in_part
     # int64: a number too large for it is read as its largest value, never wrapped around.
-    samples = np.fromstring(bytes(raw[1:-1]), dtype=np.int64, sep=",")
-    if len(samples) != count or samples.max() > 32767:  # an exact refusal takes the general road
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")  # text NumPy could not read to its end: not this form
+        try:
+            samples = np.fromstring(bytes(raw[1:-1]), dtype=np.int64, sep=",")
+        except (ValueError, DeprecationWarning):
+            return None
+    if len(samples) != commas + 1 or samples.max() > 32767:  # an exact refusal takes the general road
         return None
     return samples.astype(np.int16)
 
@@ -209,45 +218,59 @@ def holds_samples(node: dict[str, Any]) -> bool:
     return any(map(holds_samples, [*node.get("properties", {}).values(), *node.get("oneOf", [])]))
 
 
-def record(parts: dict[str, Any], node: dict[str, Any]) -> dict[str, Any]:
-    """A JSON object taken apart into its members' texts, decoded member by member."""
+@cache
+def form_decoder() -> Any:
+    """A msgspec decoder of the form's shape, made from the schema: the records and lists that
+    lead to a sample list become Structs and lists (a signal a Struct tagged by its kind), every
+    other member, the sample lists included, a msgspec.Raw text. One pass over the JSON checks
+    it and finds the sample lists; a text of any other shape fails it and takes the general
+    road."""
     import msgspec
 
-    if "oneOf" in node:  # a signal: the fields of its kind
-        kind = msgspec.json.decode(parts.get("kind", b"null"))
-        node = next((branch for branch in map(resolve, node["oneOf"])
-                     if branch["properties"]["kind"]["const"] == kind), {})
-    fields = node.get("properties", {})
-    return {key: decoded(item, fields[key]) if key in fields else msgspec.json.decode(item)
-            for key, item in parts.items()}
+    def type_of(node: dict[str, Any], name: str) -> Any:
+        if "$ref" in node and node["$ref"] != FLOAT_REF:
+            name = node["$ref"].rpartition("/")[2]
+        node = resolve(node)
+        if not holds_samples(node) or resolve(node.get("items", {})).get("type") == "integer":
+            return msgspec.Raw
+        if "items" in node:
+            return list[type_of(node["items"], name)]  # type: ignore[misc]
+        if "oneOf" in node:
+            return Union[tuple(struct(resolve(branch), branch["$ref"].rpartition("/")[2], True)
+                               for branch in node["oneOf"])]
+        return struct(node, name, False)
+
+    def struct(node: dict[str, Any], name: str, tagged: bool) -> Any:
+        fields = [(key, type_of(item, key)) for key, item in node["properties"].items()
+                  if not (tagged and key == "kind")]
+        tag = {"tag_field": "kind", "tag": node["properties"]["kind"]["const"]} if tagged else {}
+        return msgspec.defstruct(name, fields, forbid_unknown_fields=True, **tag)  # type: ignore[arg-type]
+
+    return msgspec.json.Decoder(type_of(schema(), "Settings"))
 
 
-def decoded(raw: Any, node: dict[str, Any]) -> Any:
-    """The value of one JSON text as from_dict takes it. Records and lists on the way to a
-    sample list are taken apart with msgspec.Raw (each text scanned once more), so that the
-    sample list itself is parsed by NumPy; the rest is decoded by msgspec and read through the
-    schema. A text of another shape than the form's is decoded as it is, for from_dict to judge."""
+def plain(value: Any, node: dict[str, Any]) -> Any:
+    """What form_decoder() gave, as from_dict takes it: Structs as dicts, texts decoded, a
+    sample list read by NumPy where it has the form export writes."""
     import msgspec
 
     node = resolve(node)
-    raw = memoryview(raw)
-    if len(raw) > SMALL and holds_samples(node):
-        try:
-            if "items" not in node:
-                return record(msgspec.json.decode(raw, type=dict[str, msgspec.Raw]), node)
-            items = resolve(node["items"])
-            if items.get("type") == "integer":
-                samples = integer_array(raw)
-                if samples is not None:
-                    return samples
-            elif "oneOf" in items or "properties" in items:
-                return [record(parts, items)
-                        for parts in msgspec.json.decode(raw, type=list[dict[str, msgspec.Raw]])]
-            else:
-                return [decoded(item, items) for item in msgspec.json.decode(raw, type=list[msgspec.Raw])]
-        except msgspec.ValidationError:
-            pass
-    return with_floats(msgspec.json.decode(raw), node)
+    if isinstance(value, msgspec.Raw):
+        if resolve(node.get("items", {})).get("type") == "integer":
+            samples = integer_array(memoryview(value))
+            if samples is not None:
+                return samples
+        return with_floats(msgspec.json.decode(value), node)
+    if isinstance(value, list):
+        return [plain(item, node["items"]) for item in value]
+    record = {}
+    if "oneOf" in node:  # a signal: its kind, then the fields of that kind
+        kind = type(value).__struct_config__.tag
+        record["kind"] = kind
+        node = next(branch for branch in map(resolve, node["oneOf"]) if branch["properties"]["kind"]["const"] == kind)
+    fields = node["properties"]
+    record.update((key, plain(getattr(value, key), fields[key])) for key in value.__struct_fields__)
+    return record
 
 
 def from_json(data: bytes, name: str) -> Protocol:
@@ -255,7 +278,10 @@ def from_json(data: bytes, name: str) -> Protocol:
     import msgspec
 
     try:
-        value = decoded(data, schema())  # its first decoding checks that the whole is JSON
+        try:
+            value = plain(form_decoder().decode(data), schema())
+        except msgspec.ValidationError:  # not of the form's shape: from_dict will say why
+            value = with_floats(msgspec.json.decode(data), schema())
     except (msgspec.DecodeError, msgspec.ValidationError) as error:
         raise Trouble(f"{name_text(name)}: not JSON: {json_error(data, error)}") from None
     try:
