@@ -200,15 +200,15 @@ private:
 class Items {
 public:
     Items(PyObject* obj, bool stable) {
-        if (PyUnicode_Check(obj) || PyBytes_Check(obj) || PyByteArray_Check(obj) || PyDict_Check(obj) ||
-            !PySequence_Check(obj) || is_abc_mapping(obj)) {
-            refuse("expected a list, got " + given(obj));
-        }
         if (PyTuple_Check(obj) || (stable && PyList_Check(obj))) {
             seq_ = Ref::borrow(obj);
-        } else {
-            seq_ = check(PySequence_Tuple(obj));
+            return;
         }
+        if (PyUnicode_Check(obj) || PyBytes_Check(obj) || PyByteArray_Check(obj) || PyDict_Check(obj) ||
+            !PySequence_Check(obj) || (!PyList_Check(obj) && is_abc_mapping(obj))) {
+            refuse("expected a list, got " + given(obj));
+        }
+        seq_ = check(PySequence_Tuple(obj));
     }
     std::size_t size() const noexcept { return static_cast<std::size_t>(PySequence_Fast_GET_SIZE(seq_.get())); }
     PyObject* const* items() const noexcept { return PySequence_Fast_ITEMS(seq_.get()); }
