@@ -61,10 +61,9 @@ std::string int_text(PyObject* number) {
     const unsigned long long n = PyLong_AsUnsignedLongLong(bits.get());
     if (n == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw PythonError{};
     if (n > 256) {
-        Ref zero = check(PyLong_FromLong(0));
-        const int negative = PyObject_RichCompareBool(number, zero.get(), Py_LT);
-        if (negative < 0) throw PythonError{};
-        return std::string(negative == 1 ? "<negative " : "<") + std::to_string(n) + "-bit int>";
+        int sign = 0;  // beyond 64 bits: -1 for a negative int, 1 for a positive one
+        PyLong_AsLongLongAndOverflow(number, &sign);
+        return std::string(sign < 0 ? "<negative " : "<") + std::to_string(n) + "-bit int>";
     }
     return utf8(check(PyLong_Type.tp_repr(number)));
 }
