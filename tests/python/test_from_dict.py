@@ -3,6 +3,7 @@
 import array
 import collections.abc
 import math
+import os
 import struct
 
 import numpy as np
@@ -229,6 +230,8 @@ def test_failures_hold_no_reference():
     assert [sys.getrefcount(obj) for obj in watched] == counts
 
 
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer needs an unlimited address space")
 def test_out_of_memory_raises_memory_error():
     result = run_python(r"""
 import resource
