@@ -61,10 +61,9 @@ std::string int_text(PyObject* number) {
     const unsigned long long n = PyLong_AsUnsignedLongLong(bits.get());
     if (n == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw PythonError{};
     if (n > 256) {
-        Ref zero = check(PyLong_FromLong(0));
-        const int negative = PyObject_RichCompareBool(number, zero.get(), Py_LT);
-        if (negative < 0) throw PythonError{};
-        return std::string(negative == 1 ? "<negative " : "<") + std::to_string(n) + "-bit int>";
+        int sign = 0;  // beyond 64 bits: -1 for a negative int, 1 for a positive one
+        PyLong_AsLongLongAndOverflow(number, &sign);
+        return std::string(sign < 0 ? "<negative " : "<") + std::to_string(n) + "-bit int>";
     }
     return utf8(check(PyLong_Type.tp_repr(number)));
 }
@@ -200,15 +199,15 @@ private:
 class Items {
 public:
     Items(PyObject* obj, bool stable) {
-        if (PyUnicode_Check(obj) || PyBytes_Check(obj) || PyByteArray_Check(obj) || PyDict_Check(obj) ||
-            !PySequence_Check(obj) || is_abc_mapping(obj)) {
-            refuse("expected a list, got " + given(obj));
-        }
         if (PyTuple_Check(obj) || (stable && PyList_Check(obj))) {
             seq_ = Ref::borrow(obj);
-        } else {
-            seq_ = check(PySequence_Tuple(obj));
+            return;
         }
+        if (PyUnicode_Check(obj) || PyBytes_Check(obj) || PyByteArray_Check(obj) || PyDict_Check(obj) ||
+            !PySequence_Check(obj) || (!PyList_Check(obj) && is_abc_mapping(obj))) {
+            refuse("expected a list, got " + given(obj));
+        }
+        seq_ = check(PySequence_Tuple(obj));
     }
     std::size_t size() const noexcept { return static_cast<std::size_t>(PySequence_Fast_GET_SIZE(seq_.get())); }
     PyObject* const* items() const noexcept { return PySequence_Fast_ITEMS(seq_.get()); }
