@@ -15,6 +15,7 @@ shape made from the schema, and NumPy parses the sample list's text."""
 import argparse
 import json
 import math
+import re
 import warnings
 from functools import cache
 from importlib import resources
@@ -27,6 +28,9 @@ from pyvora_cli.streams import Trouble
 
 NON_FINITE = {"NaN": math.nan, "Infinity": math.inf, "-Infinity": -math.inf}
 FLOAT_REF = "#/$defs/float"
+# A \uD800 ... \uDFFF escape (not after an escaped backslash) that is not one of a pair.
+LONE_SURROGATE = re.compile(r"(?<!\\)(?:\\\\)*(\\u[dD][89abAB][0-9a-fA-F]{2}(?!\\u[dD][c-fC-F])"
+                            r"|(?<!\\u[dD][89abAB][0-9a-fA-F]{2})\\u[dD][c-fC-F][0-9a-fA-F]{2})")
 
 
 @cache
@@ -172,6 +176,9 @@ def json_error(data: bytes, error: Exception) -> str:
         json.loads(text, parse_constant=lambda name: None)
     except json.JSONDecodeError as refused:
         return f"{refused.msg} (line {refused.lineno}, column {refused.colno})"
+    lone = LONE_SURROGATE.search(text)  # JSON's grammar allows one; no UTF-8 text holds it
+    if lone:
+        return f"{lone.group(1)} is half of a surrogate pair {position(text, lone.start(1))}"
     words, _, rest = str(error).removeprefix("JSON is malformed: ").partition(" (byte ")
     if rest.rstrip(")").isdigit():  # msgspec counts bytes; the position counts characters
         prefix = data[:int(rest.rstrip(")"))].decode("utf-8", "replace")

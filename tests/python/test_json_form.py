@@ -147,6 +147,7 @@ def python_json_error(text: bytes) -> str:
     (b'', python_json_error),
     (b'{"intensity":\n  NaN}', lambda text: "(line 2, column 3)"),
     (b'{"name":\n "ab\xff"}', lambda text: "not UTF-8 (line 2, column 5)"),
+    (b'{"name": "\\ud83d\\ude00",\n "x": "\\ud83d"}', lambda text: "not JSON: \\ud83d is half of a surrogate pair (line 2, column 8)"),
     (b'{"intensity": 0.5}', lambda text: str(pytest.raises(DecodeError, Protocol.from_dict, json.loads(text)).value)),
     (b'[]', lambda text: str(pytest.raises(DecodeError, Protocol.from_dict, []).value)),
 ])
