@@ -15,6 +15,7 @@
 // there leaves the protocol as it was.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -270,7 +271,13 @@ PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     static_assert(T::arity == Decl.count, "the declaration names every parameter of the method");
     return guard([&] {
         std::array<PyObject*, T::arity + 1> bound{};
-        bind_arguments(Decl, param_names<Decl>, args, nargs, kwnames, bound.data());
+        const Py_ssize_t given = PyVectorcall_NARGS(nargs);
+        if (kwnames == nullptr && given >= static_cast<Py_ssize_t>(Decl.required()) &&
+            given <= static_cast<Py_ssize_t>(Decl.count)) {
+            std::copy(args, args + given, bound.begin());  // positional arguments only, as many as allowed
+        } else {
+            bind_arguments(Decl, param_names<Decl>, args, nargs, kwnames, bound.data());
+        }
         if constexpr (Decl.on_class) {
             return run_on_class<Fn>(reinterpret_cast<PyTypeObject*>(self), Decl, bound.data(),
                                     std::make_index_sequence<T::arity>{});
