@@ -28,7 +28,8 @@ void on_sigbus(int signal, siginfo_t* info, void*) {
     const std::uintptr_t begin = guarded_begin.load(), end = guarded_end.load();
     if (info->si_code == BUS_ADRERR && at >= begin && at < end) {
         // From the faulting page on, zero pages in place of the file's: the reading goes on over
-        // them, and its result is thrown away.
+        // them, and its result is thrown away. (mmap is not on POSIX's list of calls safe in a
+        // signal handler, but on Linux it is the bare system call.)
         const std::uintptr_t page = at & ~(page_size.load() - 1);
         void* zeros = mmap(reinterpret_cast<void*>(page), end - page, PROT_READ,
                            MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
@@ -47,7 +48,12 @@ void on_sigbus(int signal, siginfo_t* info, void*) {
 
 std::optional<MappedFile> MappedFile::map(int fd, std::size_t size) noexcept {
     if (size == 0) return std::nullopt;
-    void* data = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+#ifdef MAP_POPULATE
+    constexpr int populate = MAP_POPULATE;  // all pages at once, not one fault each
+#else
+    constexpr int populate = 0;
+#endif
+    void* data = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | populate, fd, 0);
     if (data == MAP_FAILED) return std::nullopt;
     return MappedFile(static_cast<const std::uint8_t*>(data), size);
 }
