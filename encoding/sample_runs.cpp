@@ -40,7 +40,8 @@ bool runs_here(SampleDecoding way) noexcept {
         case SampleDecoding::avx2:
             return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
         case SampleDecoding::avx512:
-            return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
+            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
+                   __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
                    __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("popcnt");
     }
     return false;
