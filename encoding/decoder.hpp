@@ -59,9 +59,9 @@ public:
 
     // n zigzag varints of signed 16-bit values into out, written once each. Returns true when
     // any value is negative, so a caller that allows only non-negative values needs no pass of
-    // its own to know. Encoding problems are thrown with the failing sample's position. (A long
-    // run is read as two halves at once, after a count of varint ends over the first half
-    // finds where the second begins.)
+    // its own to know. Encoding problems are thrown with the failing sample's position. (The
+    // run is read the fastest way the processor runs, see sample_runs.hpp; a problem found
+    // there is found again, exactly, by reading sample by sample.)
     bool take_zigzag_i16s(std::int16_t* out, std::size_t n);
 
     // 0, 1, 2, 3 ... back to 0, -1, 1, -2 ...

@@ -28,21 +28,33 @@ std::string qualified(const MethodSpec& decl) {
     type_error(message);
 }
 
-// Places one keyword argument, or fails for an unknown name or a second value.
-void place_keyword(const MethodSpec& decl, PyObject* name, PyObject* value, PyObject** out) {
+// The parameter a keyword names: an interned name by identity first, then any str by text.
+std::size_t parameter_named(const MethodSpec& decl, const ParamNames& names, PyObject* name) {
     for (std::size_t i = 0; i < decl.count; ++i) {
-        const std::string param(decl.params[i].name);
-        if (PyUnicode_Check(name) && PyUnicode_CompareWithASCIIString(name, param.c_str()) == 0) {
-            if (out[i] != nullptr) {
-                type_error(qualified(decl) + " got multiple values for argument '" + param + "'");
-            }
-            out[i] = value;
-            return;
+        if (names.names[i] == name) return i;
+    }
+    if (PyUnicode_Check(name)) {
+        for (std::size_t i = 0; i < decl.count; ++i) {
+            // Two str objects: the comparison cannot fail.
+            if (names.names[i] != nullptr && PyUnicode_Compare(name, names.names[i]) == 0) return i;
         }
     }
-    const std::string prefix = qualified(decl);
-    PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'", prefix.c_str(), name);
-    throw PythonError{};
+    return decl.count;
+}
+
+// Places one keyword argument, or fails for an unknown name or a second value.
+void place_keyword(const MethodSpec& decl, const ParamNames& names, PyObject* name, PyObject* value,
+                   PyObject** out) {
+    const std::size_t i = parameter_named(decl, names, name);
+    if (i == decl.count) {
+        const std::string prefix = qualified(decl);
+        PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'", prefix.c_str(), name);
+        throw PythonError{};
+    }
+    if (out[i] != nullptr) {
+        type_error(qualified(decl) + " got multiple values for argument '" + std::string(decl.params[i].name) + "'");
+    }
+    out[i] = value;
 }
 
 void check_required(const MethodSpec& decl, PyObject** out) {
@@ -78,28 +90,37 @@ std::string docstring(const MethodSpec& decl) {
     return doc;
 }
 
-void bind_arguments(const MethodSpec& decl, PyObject* const* args, Py_ssize_t nargs,
-                    PyObject* kwnames, PyObject** out) {
+void intern_names(const MethodSpec& decl, ParamNames& names) {
+    for (std::size_t i = 0; i < decl.count; ++i) {
+        if (names.names[i] != nullptr) continue;
+        const std::string name(decl.params[i].name);
+        names.names[i] = check(PyUnicode_InternFromString(name.c_str())).release();
+    }
+}
+
+void bind_arguments(const MethodSpec& decl, const ParamNames& names, PyObject* const* args,
+                    Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
     const Py_ssize_t positional = PyVectorcall_NARGS(nargs);
     if (positional > static_cast<Py_ssize_t>(decl.count)) too_many_positional(decl, positional);
     for (Py_ssize_t i = 0; i < positional; ++i) out[i] = args[i];
     if (kwnames != nullptr) {
         const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
         for (Py_ssize_t k = 0; k < nkw; ++k) {
-            place_keyword(decl, PyTuple_GET_ITEM(kwnames, k), args[positional + k], out);
+            place_keyword(decl, names, PyTuple_GET_ITEM(kwnames, k), args[positional + k], out);
         }
     }
     check_required(decl, out);
 }
 
-void bind_arguments(const MethodSpec& decl, PyObject* args, PyObject* kwargs, PyObject** out) {
+void bind_arguments(const MethodSpec& decl, const ParamNames& names, PyObject* args, PyObject* kwargs,
+                    PyObject** out) {
     const Py_ssize_t positional = args != nullptr ? PyTuple_GET_SIZE(args) : 0;
     if (positional > static_cast<Py_ssize_t>(decl.count)) too_many_positional(decl, positional);
     for (Py_ssize_t i = 0; i < positional; ++i) out[i] = PyTuple_GET_ITEM(args, i);
     if (kwargs != nullptr) {
         Py_ssize_t pos = 0;
         PyObject *key = nullptr, *value = nullptr;
-        while (PyDict_Next(kwargs, &pos, &key, &value)) place_keyword(decl, key, value, out);
+        while (PyDict_Next(kwargs, &pos, &key, &value)) place_keyword(decl, names, key, value, out);
     }
     check_required(decl, out);
 }

@@ -15,6 +15,7 @@
 // there leaves the protocol as it was.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -75,11 +76,25 @@ constexpr MethodSpec on_class(MethodSpec decl) {
 // signature and no other documentation.
 std::string docstring(const MethodSpec& decl);
 
+// The parameter names of one method as interned str objects, made when the module is
+// initialised and kept, as the module is, for the life of the process (which allows one
+// interpreter only). The interpreter interns the keyword names written in a call too, so
+// binding finds those by identity, as Argument Clinic does; any other str is compared by text.
+struct ParamNames {
+    std::array<PyObject*, 4> names{};
+};
+template <const MethodSpec& Decl>
+inline ParamNames param_names{};
+
+// Makes the names of decl not made yet; throws PythonError (MemoryError) when one cannot be.
+void intern_names(const MethodSpec& decl, ParamNames& names);
+
 // Binds a vectorcall's arguments to out[0..count); omitted optional parameters stay null.
-void bind_arguments(const MethodSpec& decl, PyObject* const* args, Py_ssize_t nargs,
-                    PyObject* kwnames, PyObject** out);
+void bind_arguments(const MethodSpec& decl, const ParamNames& names, PyObject* const* args,
+                    Py_ssize_t nargs, PyObject* kwnames, PyObject** out);
 // The same for a tuple and a dict (the constructor).
-void bind_arguments(const MethodSpec& decl, PyObject* args, PyObject* kwargs, PyObject** out);
+void bind_arguments(const MethodSpec& decl, const ParamNames& names, PyObject* args, PyObject* kwargs,
+                    PyObject** out);
 
 // Argument conversions, one per native parameter type.
 struct Text {
@@ -256,7 +271,13 @@ PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     static_assert(T::arity == Decl.count, "the declaration names every parameter of the method");
     return guard([&] {
         std::array<PyObject*, T::arity + 1> bound{};
-        bind_arguments(Decl, args, nargs, kwnames, bound.data());
+        const Py_ssize_t given = PyVectorcall_NARGS(nargs);
+        if (kwnames == nullptr && given >= static_cast<Py_ssize_t>(Decl.required()) &&
+            given <= static_cast<Py_ssize_t>(Decl.count)) {
+            std::copy(args, args + given, bound.begin());  // positional arguments only, as many as allowed
+        } else {
+            bind_arguments(Decl, param_names<Decl>, args, nargs, kwnames, bound.data());
+        }
         if constexpr (Decl.on_class) {
             return run_on_class<Fn>(reinterpret_cast<PyTypeObject*>(self), Decl, bound.data(),
                                     std::make_index_sequence<T::arity>{});
@@ -276,11 +297,13 @@ PyObject* noargs(PyObject* self, PyObject*) {
 
 }  // namespace detail
 
-// The method-table entry of one method.
+// The method-table entry of one method, made when the module is initialised, with the
+// interned names its calls bind keywords by.
 template <const MethodSpec& Decl, auto Fn>
 PyMethodDef method_entry() {
     static const std::string doc = docstring(Decl);
     static const std::string name(Decl.name);
+    intern_names(Decl, param_names<Decl>);
     if constexpr (Decl.count == 0 && !Decl.on_class) {
         return {name.c_str(), reinterpret_cast<PyCFunction>(detail::noargs<Decl, Fn>), METH_NOARGS,
                 doc.c_str()};

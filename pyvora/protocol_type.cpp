@@ -14,7 +14,7 @@ inline constexpr MethodSpec NEW = method("__new__");
 
 PyObject* protocol_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guard([&]() -> PyObject* {
-        bind_arguments(NEW, args, kwargs, nullptr);
+        bind_arguments(NEW, ParamNames{}, args, kwargs, nullptr);  // no parameters: no names
         // Build the value first: if that runs out of memory, no object exists yet.
         protocols::Protocol value{protocols::settings::Settings::make_default()};
         value.settings.signals.clear();  // a new protocol starts with an empty signal table

@@ -1,9 +1,12 @@
 // Protocol.load, Protocol.from_bytes, to_bytes and pickling, all through the protocol file.
 #include "pyvora/read_back.hpp"
 
+#include <sys/stat.h>
+
 #include <optional>
 #include <span>
 
+#include "protocols/file/mapped_file.hpp"
 #include "protocols/file/record_decoding.hpp"
 #include "protocols/file/record_encoding.hpp"
 #include "pyvora/errors.hpp"
@@ -28,15 +31,20 @@ Ref protocol_from(PyTypeObject* cls, std::span<const std::uint8_t> bytes) {
     }
 }
 
-// The whole file, read by the interpreter's own file object: its errors are the OSError
-// subclasses open() raises, with the file name, and an interrupted read runs the signal
+// The file is opened, read and closed by the interpreter's own file object: its errors are the
+// OSError subclasses open() raises, with the file name, and an interrupted read runs the signal
 // handlers before it goes on.
-Ref read_whole_file(PyObject* path) {
+Ref open_file(PyObject* path) {
     Ref io = check(PyImport_ImportModule("_io"));
-    Ref opened = check(PyObject_CallMethod(io.get(), "FileIO", "Os", path, "r"));
-    Ref data = Ref::steal(PyObject_CallMethod(opened.get(), "readall", nullptr));
+    return check(PyObject_CallMethod(io.get(), "FileIO", "Os", path, "r"));
+}
+
+void close_file(PyObject* opened) { check(PyObject_CallMethod(opened, "close", nullptr)); }
+
+Ref read_and_close(PyObject* opened) {
+    Ref data = Ref::steal(PyObject_CallMethod(opened, "readall", nullptr));
     Ref failure = data ? Ref{} : fetch_exception();
-    Ref closed = Ref::steal(PyObject_CallMethod(opened.get(), "close", nullptr));
+    Ref closed = Ref::steal(PyObject_CallMethod(opened, "close", nullptr));
     if (failure) {
         // The read's error is the one to report; a second one from close adds nothing.
         if (!closed) PyErr_Clear();
@@ -45,6 +53,19 @@ Ref read_whole_file(PyObject* path) {
     }
     if (!closed) throw PythonError{};
     return data;
+}
+
+// Regular files from this size on are read in place, from the page cache (the copy a read makes
+// is most of what a read costs). Smaller files, and files that are not regular (FIFOs, devices,
+// where mapping does not apply), are read.
+constexpr off_t map_from = 1 << 20;
+
+std::optional<file::MappedFile> map_if_worth_it(PyObject* opened) {
+    const int fd = PyObject_AsFileDescriptor(opened);
+    if (fd < 0) throw PythonError{};
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < map_from) return std::nullopt;
+    return file::MappedFile::map(fd, static_cast<std::size_t>(status.st_size));
 }
 
 PyObject* protocol_from_bytes_function(PyObject*, PyObject* data) {
@@ -119,7 +140,26 @@ Ref to_bytes(const Settings& s) {
 Ref from_bytes(PyTypeObject* cls, BufferView data) { return protocol_from(cls, data.bytes()); }
 
 Ref load(PyTypeObject* cls, FsPath filepath) {
-    Ref data = read_whole_file(filepath.path.get());
+    Ref opened = open_file(filepath.path.get());
+    if (auto mapped = map_if_worth_it(opened.get())) {
+        // No Python call while the guard is in place: a result thrown away leaves no error set.
+        std::optional<Settings> decoded;
+        std::optional<file::DecodeFailure> failure;
+        const bool whole = mapped->read_guarded([&] {
+            try {
+                decoded.emplace(file::decode(mapped->bytes()));
+            } catch (const file::DecodeFailure& f) {
+                failure.emplace(f);
+            }
+        });
+        if (whole) {
+            close_file(opened.get());
+            if (failure) raise_decode_error(*failure);
+            return new_protocol(cls, protocols::Protocol{std::move(*decoded)});
+        }
+        // The file shrank while it was read in place: read it as it is now.
+    }
+    Ref data = read_and_close(opened.get());
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(data.get()));
     return protocol_from(cls, {bytes, static_cast<std::size_t>(PyBytes_GET_SIZE(data.get()))});
 }

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the decoder's libFuzzer target with clang 16 (ASan + UBSan) and runs it for a bounded
-# time over the seed corpus and the kept findings. Any crash, sanitizer report or broken
-# round trip fails the run and leaves the input in build/fuzz/artifacts/; copy it into
-# tests/fuzz/findings/ to keep it as a regression test.
+# time over the seed corpus and the kept findings. Each input is decoded by every way of
+# reading samples this processor runs (scalar, SSSE3, AVX2, AVX-512), which must agree. Any
+# crash, sanitizer report, disagreement or broken round trip fails the run and leaves the
+# input in build/fuzz/artifacts/; copy it into tests/fuzz/findings/ to keep it as a regression
+# test.
 #   FUZZ_SECONDS=600 bash scripts/fuzz.sh
 set -euo pipefail
 

@@ -41,8 +41,17 @@ def long_arbitrary():
     return p
 
 
+def halved_arbitrary():
+    """A run long enough (5000 samples) to be read in two halves by the way that splits runs."""
+    p = Protocol()
+    p.set_session_duration(1.0)
+    p.add_arbitrary_signal(np.random.default_rng(2).random(p.get_num_samples()))
+    return p
+
+
 if __name__ == "__main__":
     here.mkdir(exist_ok=True)
     for name, p in [("default", Protocol()), ("every_kind", every_kind()),
-                    ("many_signals", many_signals()), ("long_arbitrary", long_arbitrary())]:
+                    ("many_signals", many_signals()), ("long_arbitrary", long_arbitrary()),
+                    ("halved_arbitrary", halved_arbitrary())]:
         (here / f"{name}.vora").write_bytes(p.to_bytes())

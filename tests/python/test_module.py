@@ -188,6 +188,23 @@ def test_binding_errors_come_before_conversions():
         Protocol().set_session_duration("x", "y", bogus=1)
 
 
+class _Name(str):
+    pass
+
+
+# Names written in a call are interned and found by identity; these are not, and are found by text.
+@pytest.mark.parametrize("name", [lambda text: "".join(list(text)), _Name], ids=["built", "str-subclass"])
+def test_keywords_bind_by_text_too(name):
+    p, expected = Protocol(), Protocol()
+    p.set_amplitude_source(**{name("coil"): Coil.B1, name("index"): 3, name("external"): True})
+    expected.set_amplitude_source(Coil.B1, 3, True)
+    assert p.to_bytes() == expected.to_bytes()
+    with pytest.raises(TypeError, match=r"^Protocol.set_amplitude_source\(\) got multiple values for argument 'coil'$"):
+        p.set_amplitude_source(Coil.A1, **{name("coil"): Coil.A1})
+    with pytest.raises(TypeError, match=r"got an unexpected keyword argument 'coils'$"):
+        p.set_amplitude_source(Coil.A1, 0, **{name("coils"): Coil.A1})
+
+
 @pytest.mark.parametrize("index", [-1, 2**64, -(2**70)])
 def test_index_overflow_is_raised_unchanged(index):
     with pytest.raises(OverflowError) as caught:

@@ -119,6 +119,27 @@ except KeyboardInterrupt:
     assert result.stdout.strip() == "interrupted", result.stderr
 
 
+def _outcome(read):
+    try:
+        return read().to_bytes()
+    except DecodeError as error:
+        return str(error), error.offset, error.path
+
+
+# Regular files from 1 MiB on are read in place (mapped), smaller ones through a copy.
+@pytest.mark.parametrize("duration", [0.01, 200.0], ids=["read", "mapped"])
+@pytest.mark.parametrize("damage", ["none", "middle", "cut", "longer"])
+def test_load_gives_what_from_bytes_gives(tmp_path, duration, damage):
+    data = bytearray(every_kind(duration).to_bytes())
+    if damage == "middle":
+        data[len(data) // 2] ^= 0x80
+    data = {"cut": data[:-1], "longer": data + b"\0"}.get(damage, data)
+    path = tmp_path / "a.vora"
+    path.write_bytes(data)
+    assert (len(data) > 2**20) == (duration > 1)
+    assert _outcome(lambda: Protocol.load(path)) == _outcome(lambda: Protocol.from_bytes(bytes(data)))
+
+
 @pytest.mark.parametrize("protocol", range(2, pickle.HIGHEST_PROTOCOL + 1))
 def test_pickling_round_trips(protocol):
     p = every_kind()
