@@ -6,6 +6,7 @@ import os
 import sys
 
 from pyvora import Protocol
+from pyvora_cli import plot
 from pyvora_cli.compare import differences
 
 # Exit statuses, as diff(1) has them.
@@ -115,6 +116,7 @@ def parser() -> argparse.ArgumentParser:
     sub.add_argument("a", metavar="A")
     sub.add_argument("b", metavar="B")
     sub.set_defaults(run=diff)
+    plot.add_command(commands)
     return top
 
 
