@@ -53,7 +53,8 @@ MAX_PROBLEM_LINES = 50  # beyond that the picture would grow without bound; `che
 LEFT, RIGHT, HEADER, ROW, ROW_GAP, AXIS, PROBLEM_LINE = 1.25, 0.25, 1.0, 0.62, 0.12, 0.5, 0.19
 
 
-def figure(protocol: Protocol, name: str | None = None, *, width: float = 12.0, dpi: float = 100.0) -> Figure:
+def figure(protocol: Protocol, name: str | None = None, *, sha256: str | None = None, width: float = 12.0,
+           dpi: float = 100.0) -> Figure:
     """Draw a protocol as one matplotlib Figure: the whole session on one time axis.
 
     Rows, top to bottom: A1, A2, channel A's modulation, B1, B2, channel B's modulation, each
@@ -73,6 +74,8 @@ def figure(protocol: Protocol, name: str | None = None, *, width: float = 12.0, 
     Args:
         protocol: the protocol to draw; it is not changed.
         name: what the header calls it, such as the file name; "unsaved protocol" if None.
+        sha256: the hex digest to show when the caller already has the file's bytes (a loaded
+            protocol's to_bytes() are those bytes); None computes it from to_bytes().
         width: the figure's width in inches; the height follows from the rows and problems.
         dpi: pixels per inch, which also sets how many columns an envelope has.
 
@@ -84,7 +87,7 @@ def figure(protocol: Protocol, name: str | None = None, *, width: float = 12.0, 
 
     settings = protocol.to_dict()
     problems = protocol.find_problems()
-    digest = hashlib.sha256(protocol.to_bytes()).hexdigest()
+    digest = sha256 if sha256 is not None else hashlib.sha256(protocol.to_bytes()).hexdigest()
     drawing = _Drawing(settings, protocol.get_sampling_rate(), protocol.get_num_samples())
 
     shown = problems[:MAX_PROBLEM_LINES]
@@ -109,7 +112,7 @@ def figure(protocol: Protocol, name: str | None = None, *, width: float = 12.0, 
         axes.append(ax)
         drawing.row(ax, *row, columns=max(1, round((width - LEFT - RIGHT) * dpi)))
     for ax in axes[:-1]:
-        ax.tick_params(labelbottom=False)
+        ax.xaxis.set_visible(False)  # the bottom row's axis serves all; ticks are costly to draw
     axes[-1].set_xlim(0.0, drawing.span)
     axes[-1].set_xlabel("time (s)", fontsize=8.5)
     if drawing.span > drawing.duration:  # a longer arbitrary signal widened the axis
@@ -171,6 +174,7 @@ class _Drawing:
         self.signals: list[dict[str, Any]] = settings["signals"] or [{"kind": "Constant", "value": 0.0}]
         self.added_by_save = not settings["signals"]
         self.inputs: int = settings["machine_config"]["num_external_signal_sources"]
+        self.envelopes: dict[int, tuple[np.ndarray, np.ndarray, np.ndarray]] = {}
         drawn = [len(self.signals[s["internal"]]["samples"]) for s in self._sources()
                  if s["internal"] < len(self.signals) and self.signals[s["internal"]]["kind"] == "Arbitrary"]
         self.span = max([self.duration, *(n / rate for n in drawn)])
@@ -253,7 +257,9 @@ class _Drawing:
         ink = ENVELOPE if enabled else GREY_INK
         text = self.describe(index)
         if count:
-            starts, low, high = envelope(samples, self.span, self.rate, columns)
+            if index not in self.envelopes:  # one signal often drives several rows
+                self.envelopes[index] = envelope(samples, self.span, self.rate, columns)
+            starts, low, high = self.envelopes[index]
             # Down each column from its minimum to its maximum, then on to the next column.
             x = np.repeat(starts / self.rate, 2)
             y = np.column_stack((low, high)).ravel() / FULL_SCALE
@@ -357,7 +363,8 @@ def run(args: argparse.Namespace) -> int:
     if path != "-" and os.path.exists(output) and os.path.samefile(path, output):
         complain(output, "is the protocol file itself; name another picture with -o OUT")
         return TROUBLE
-    fig = figure(protocol, "standard input" if path == "-" else os.path.basename(path))
+    fig = figure(protocol, "standard input" if path == "-" else path,
+                 sha256=hashlib.sha256(data).hexdigest())
     try:
         save(fig, output)
     except OSError as error:
