@@ -91,7 +91,7 @@ def figure(protocol: Protocol, name: str | None = None, *, sha256: str | None = 
     drawing = _Drawing(settings, protocol.get_sampling_rate(), protocol.get_num_samples())
 
     shown = problems[:MAX_PROBLEM_LINES]
-    footer = 0.35 + PROBLEM_LINE * (max(len(shown), 1) + (len(problems) > len(shown)))
+    footer = 0.15 + PROBLEM_LINE * (max(len(shown), 1) + (len(problems) > len(shown)))
     height = HEADER + len(ROWS) * (ROW + ROW_GAP) + AXIS + footer
     fig = Figure(figsize=(width, height), dpi=dpi)
     FigureCanvasAgg(fig)
