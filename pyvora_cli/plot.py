@@ -14,7 +14,9 @@ other subcommands; it is an optional extra: pip install "pyvora[plot]".
 from __future__ import annotations
 
 import argparse
+import functools
 import hashlib
+import io
 import os
 import sys
 from typing import TYPE_CHECKING, Any
@@ -68,8 +70,9 @@ def figure(protocol: Protocol, name: str | None = None, *, sha256: str | None = 
     file bytes (to_bytes(), the bytes save() writes), the intensity with the machine's limit,
     the duration and each channel's coil; every find_problems() entry is listed below.
 
-    The figure is built without pyplot (no global state) on the Agg canvas; in a notebook it
-    shows as the cell's value, and fig.savefig("x.png"), "x.svg" or "x.pdf" writes it.
+    The figure is built without pyplot (no global state) on the Agg canvas. In IPython or
+    Jupyter it shows as the cell's value, as a PNG; fig.savefig("x.png"), "x.svg" or "x.pdf"
+    writes it.
 
     Args:
         protocol: the protocol to draw; it is not changed.
@@ -83,7 +86,6 @@ def figure(protocol: Protocol, name: str | None = None, *, sha256: str | None = 
         ImportError: matplotlib (pip install "pyvora[plot]") or NumPy is not installed.
     """
     from matplotlib.backends.backend_agg import FigureCanvasAgg
-    from matplotlib.figure import Figure
 
     settings = protocol.to_dict()
     problems = protocol.find_problems()
@@ -93,7 +95,7 @@ def figure(protocol: Protocol, name: str | None = None, *, sha256: str | None = 
     shown = problems[:MAX_PROBLEM_LINES]
     footer = 0.15 + PROBLEM_LINE * (max(len(shown), 1) + (len(problems) > len(shown)))
     height = HEADER + len(ROWS) * (ROW + ROW_GAP) + AXIS + footer
-    fig = Figure(figsize=(width, height), dpi=dpi)
+    fig = _figure_class()(figsize=(width, height), dpi=dpi)
     FigureCanvasAgg(fig)
 
     def y(inches_from_top: float) -> float:
@@ -133,6 +135,37 @@ def figure(protocol: Protocol, name: str | None = None, *, sha256: str | None = 
         fig.text(LEFT / width, y(below + PROBLEM_LINE * (i + 0.5)), text, fontsize=8, color=colour,
                  va="center", weight="bold" if i == 0 else "normal")
     return fig
+
+
+@functools.cache
+def _figure_class() -> type[Figure]:
+    """matplotlib's Figure, made to show itself in IPython and Jupyter as a PNG.
+
+    IPython shows a plain Figure as an image only once pyplot or %matplotlib has set up its
+    inline support; with _repr_png_ the figure shows as a cell's value either way. Built on
+    first use, so that importing this module does not import matplotlib.
+    """
+    from matplotlib.figure import Figure
+
+    class ProtocolFigure(Figure):
+        """A matplotlib Figure of a protocol (see pyvora_cli.plot.figure)."""
+
+        __module__ = __name__
+        __qualname__ = "ProtocolFigure"
+
+        def _repr_png_(self) -> bytes:
+            buffer = io.BytesIO()
+            self.savefig(buffer, format="png")
+            return buffer.getvalue()
+
+    return ProtocolFigure
+
+
+def __getattr__(name: str) -> Any:
+    # pyvora_cli.plot.ProtocolFigure, for pickle, without importing matplotlib before it is needed.
+    if name == "ProtocolFigure":
+        return _figure_class()
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 
 def envelope(samples: np.ndarray, span: float, rate: float, columns: int) -> tuple[np.ndarray, np.ndarray, np.ndarray]:

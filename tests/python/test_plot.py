@@ -13,6 +13,7 @@ from test_command import COMMAND, run
 np = pytest.importorskip("numpy")
 pytest.importorskip("matplotlib", reason="matplotlib is not installed")
 from matplotlib.colors import to_rgb  # noqa: E402
+from matplotlib.figure import Figure  # noqa: E402
 
 from pyvora_cli.plot import figure  # noqa: E402
 
@@ -80,7 +81,9 @@ def test_every_label_and_problem_is_there():
     p.set_amplitude_source(Coil.B1, 2, external=True)
     p.set_amplitude_source(Coil.B2, 9)
     p.set_modulation_source(Channel.B, 7, external=True)
-    found = "\n".join(texts(figure(p, "lab/session.vora")))
+    fig = figure(p, "lab/session.vora")
+    assert isinstance(fig, Figure) and fig._repr_png_().startswith(SIGNATURES[".png"])  # a notebook shows it
+    found = "\n".join(texts(fig))
     expected = [
         "lab/session.vora", f"SHA-256 {hashlib.sha256(p.to_bytes()).hexdigest()}",
         "intensity 0.5 (above the machine's limit max_intensity_setpoint 0.3)",
