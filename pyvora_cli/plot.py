@@ -104,7 +104,8 @@ def figure(protocol: Protocol, name: str | None = None, *, sha256: str | None = 
     header = _header(settings, name, digest, protocol.get_num_samples(), protocol.get_sampling_rate())
     for i, (text, colour) in enumerate(header):
         fig.text(LEFT / width, y(0.22 + 0.2 * i), text, fontsize=10 if i == 0 else 8.5, color=colour,
-                 weight="bold" if i == 0 else "normal", va="center", family="monospace" if i == 1 else None)
+                 weight="bold" if i == 0 else "normal", va="center", family="monospace" if i == 1 else None,
+                 parse_math=False)  # names are text: a "$" in one is no formula
 
     axes: list[Axes] = []
     for i, row in enumerate(ROWS):
@@ -133,7 +134,7 @@ def figure(protocol: Protocol, name: str | None = None, *, sha256: str | None = 
         lines = [("find_problems(): none", "black")]
     for i, (text, colour) in enumerate(lines):
         fig.text(LEFT / width, y(below + PROBLEM_LINE * (i + 0.5)), text, fontsize=8, color=colour,
-                 va="center", weight="bold" if i == 0 else "normal")
+                 va="center", weight="bold" if i == 0 else "normal", parse_math=False)
     return fig
 
 
@@ -278,10 +279,11 @@ class _Drawing:
         ax.add_patch(Rectangle((0.0, 0.1), self.duration, 0.8, facecolor=face, edgecolor=edge,
                                linewidth=1.0, linestyle="--"))
         ax.text(0.006, 0.5 if detail is None else 0.64, text, transform=ax.transAxes, va="center",
-                fontsize=8.5, color=ink)
+                fontsize=8.5, color=ink, parse_math=False)
         if detail is not None:
             detail_ink = PROBLEM if enabled and "does not exist" in detail else ink
-            ax.text(0.006, 0.3, detail, transform=ax.transAxes, va="center", fontsize=7.5, color=detail_ink)
+            ax.text(0.006, 0.3, detail, transform=ax.transAxes, va="center", fontsize=7.5, color=detail_ink,
+                    parse_math=False)
 
     def arbitrary(self, ax: Axes, index: int, samples: np.ndarray, enabled: bool, columns: int) -> None:
         import numpy as np

@@ -81,11 +81,11 @@ def test_every_label_and_problem_is_there():
     p.set_amplitude_source(Coil.B1, 2, external=True)
     p.set_amplitude_source(Coil.B2, 9)
     p.set_modulation_source(Channel.B, 7, external=True)
-    fig = figure(p, "lab/session.vora")
+    fig = figure(p, "lab/$x^$session.vora")  # a name is text, never a formula
     assert isinstance(fig, Figure) and fig._repr_png_().startswith(SIGNATURES[".png"])  # a notebook shows it
     found = "\n".join(texts(fig))
     expected = [
-        "lab/session.vora", f"SHA-256 {hashlib.sha256(p.to_bytes()).hexdigest()}",
+        "lab/$x^$session.vora", f"SHA-256 {hashlib.sha256(p.to_bytes()).hexdigest()}",
         "intensity 0.5 (above the machine's limit max_intensity_setpoint 0.3)",
         "session 0.5 s, 2500 samples at 5000.0 samples/s", 'channel A: coil "Default", 330.0 nF',
         "mixed #3: mix of #1 and #9", "sine #1: amplitude 1.0, frequency 10.0, phase 0.0, depth 1.0",
