@@ -121,7 +121,8 @@ def figure(protocol: Protocol, name: str | None = None, *, sha256: str | None = 
     if drawing.span > drawing.duration:  # a longer arbitrary signal widened the axis
         for ax in axes:
             ax.axvline(drawing.duration, color="black", linewidth=1.0)
-        axes[0].text(drawing.duration, 1.08, " session end", fontsize=7.5, va="bottom")
+        axes[0].text(drawing.duration, 1.02, "session end", transform=axes[0].get_xaxis_transform(),
+                     fontsize=7.5, ha="center", va="bottom")
 
     below = HEADER + len(ROWS) * (ROW + ROW_GAP) + AXIS
     if problems:
