@@ -359,8 +359,8 @@ def add_command(commands: Any) -> None:
                     'pip install "pyvora[plot]". Exit status 0 when the picture was written, 2 when '
                     "matplotlib is missing or a file could not be read or written.")
     sub.add_argument("-o", "--output", metavar="OUT",
-                     help="the picture's file: .png, .svg or .pdf (default FILE with .png; required "
-                          "when FILE is -)")
+                     help="the picture's file: .png, .svg or .pdf (default FILE with its extension "
+                          "replaced by .png; required when FILE is -)")
     sub.add_argument("file", metavar="FILE", help="the protocol file, or - for standard input")
     sub.set_defaults(run=run)
 
