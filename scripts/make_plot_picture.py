@@ -6,10 +6,10 @@
 
 Pixels are no test of currency: they change with matplotlib's version, its fonts and its
 antialiasing, none of which the picture is about. What makes the picture current is what it
-was drawn from: the example's file bytes and the code that draws (the plot and compare modules
-of pyvora_cli, and this script). The picture keeps the SHA-256 of those inputs in a PNG text
-chunk; the docs test recomputes it, so any change to the example or to the drawing asks for the
-picture to be drawn again.
+was drawn from: the example's file bytes and the code that draws (pyvora_cli/plot.py and this
+script). The picture keeps the SHA-256 of those inputs in a PNG text chunk; the docs test
+recomputes it, so any change to the example or to the drawing asks for the picture to be drawn
+again.
 """
 
 import hashlib
@@ -20,7 +20,7 @@ import sys
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 PICTURE = ROOT / "docs" / "images" / "session.png"
 EXAMPLE = ROOT / "examples" / "compose_session.py"
-DRAWING_CODE = [ROOT / "pyvora_cli" / "plot.py", ROOT / "pyvora_cli" / "compare.py", pathlib.Path(__file__).resolve()]
+DRAWING_CODE = [ROOT / "pyvora_cli" / "plot.py", pathlib.Path(__file__).resolve()]
 KEY = "pyvora-inputs-sha256"
 
 
