@@ -7,7 +7,7 @@ import argparse
 import sys
 
 import pyvora
-from pyvora_cli import json_form, streams
+from pyvora_cli import json_form, plot, streams
 from pyvora_cli.compare import differences
 from pyvora_cli.names import name_text
 from pyvora_cli.streams import STDIO, OutputFailed, Trouble, write_text
@@ -146,6 +146,8 @@ def parser() -> argparse.ArgumentParser:
     sub.add_argument("-o", dest="output", metavar="OUT", required=True,
                      help="the protocol file to write ('-': standard output)")
     sub.set_defaults(run=json_form.build)
+
+    plot.add_command(commands)
     return top
 
 

@@ -68,7 +68,7 @@ if [ ! -x "$venv/bin/python" ]; then
 fi
 py="$venv/bin/python"
 "$py" -m pip install -q --disable-pip-version-check \
-  "scikit-build-core>=0.10" "numpy>=2.0" cmake ninja pytest hypothesis mypy msgspec jsonschema
+  "scikit-build-core>=0.10" "numpy>=2.0" cmake ninja pytest hypothesis mypy msgspec jsonschema matplotlib
 
 echo "== building pyvora for Python $version"
 "$py" -m pip install -q --disable-pip-version-check --no-build-isolation --force-reinstall --no-deps .

@@ -1,9 +1,11 @@
 """The documents agree with the module: the bytes of docs/file-format.md and the Python in
-README.md and docs/ run as shown; every public name of the stubs has a docstring."""
+README.md and docs/ run as shown; every public name of the stubs has a docstring; the picture
+of the example's file is current."""
 
 import ast
 import pathlib
 import re
+import runpy
 
 import numpy as np
 import pytest
@@ -136,3 +138,13 @@ def test_runtime_docstrings_match_the_stubs(name):
     for part in name.split("."):
         target = getattr(target, part)
     assert inspect.cleandoc(target.__doc__) == inspect.cleandoc(stub_docstrings()[name])
+
+
+def test_the_plot_picture_is_drawn_from_the_current_example_and_drawing_code():
+    # The picture records what it was drawn from; its pixels vary with matplotlib and fonts.
+    pytest.importorskip("PIL", reason="Pillow (installed with matplotlib) is not installed")
+    script = runpy.run_path(str(ROOT / "scripts" / "make_plot_picture.py"))
+    digest = script["inputs_digest"](script["example_protocol"]().to_bytes())
+    assert script["recorded_digest"]() == digest, "run: python scripts/make_plot_picture.py"
+    for name in ("README.md", "docs/guide.md"):
+        assert "images/session.png)" in (ROOT / name).read_text("utf-8")

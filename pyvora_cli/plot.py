@@ -1,0 +1,399 @@
+"""`pyvora plot`: one picture of a protocol, for lab notebooks and review documents.
+
+The session runs along one time axis. Each coil's amplitude (A1, A2, B1, B2) and each
+channel's modulation gets a row that shows what drives it: an arbitrary signal as its samples'
+envelope, every other signal kind as a labelled band with its parameters (the module holds no
+waveform for them, so none is drawn), an external input by its number. A header names the
+file, its SHA-256, the intensity against the machine's limit, the duration and the coils; the
+problems that find_problems() reports are listed under the rows.
+
+matplotlib is imported by figure() and the command only, never by `import pyvora` or by the
+other subcommands; it is an optional extra: pip install "pyvora[plot]".
+"""
+
+from __future__ import annotations
+
+import argparse
+import functools
+import hashlib
+import io
+import os
+from typing import TYPE_CHECKING, Any
+
+from pyvora import Protocol
+from pyvora_cli.compare import float_text, quoted
+
+if TYPE_CHECKING:
+    import numpy as np
+    from matplotlib.axes import Axes
+    from matplotlib.figure import Figure
+
+FULL_SCALE = 32767
+FORMATS = (".png", ".svg", ".pdf")
+INSTALL = 'pyvora plot needs matplotlib, which is not installed: pip install "pyvora[plot]" (or pip install matplotlib)'
+# (row label, channel record, source field); the channel's letter is the label's first character.
+ROWS = (
+    ("A1", "channel_a_settings", "amplitude1_source"),
+    ("A2", "channel_a_settings", "amplitude2_source"),
+    ("A modulation", "channel_a_settings", "modulation_source"),
+    ("B1", "channel_b_settings", "amplitude1_source"),
+    ("B2", "channel_b_settings", "amplitude2_source"),
+    ("B modulation", "channel_b_settings", "modulation_source"),
+)
+KIND_NAMES = {"Constant": "constant", "Sine": "sine", "Ramp": "ramp", "MixedSignal": "mixed",
+              "Arbitrary": "arbitrary"}
+# Band colours by what drives a row; a disabled channel's rows take the greys instead.
+BAND = {"Constant": "#d8e6f3", "Sine": "#dcefd6", "Ramp": "#f8e5c8", "MixedSignal": "#e8dcf0",
+        "external": "#efefc4", "missing": "#f6cccc"}
+ENVELOPE = "#1f5fa8"
+PROBLEM = "#b00020"
+GREY_BACKGROUND, GREY_BAND, GREY_INK = "#eeeeee", "#d9d9d9", "#8c8c8c"
+MAX_PROBLEM_LINES = 50  # beyond that the picture would grow without bound; `check` lists all
+
+# Geometry in inches, fixed so that the picture's size does not depend on the fonts.
+LEFT, RIGHT, HEADER, ROW, ROW_GAP, AXIS, PROBLEM_LINE = 1.25, 0.25, 1.0, 0.62, 0.12, 0.5, 0.19
+
+
+def figure(protocol: Protocol, name: str | None = None, *, sha256: str | None = None, width: float = 12.0,
+           dpi: float = 100.0) -> Figure:
+    """Draw a protocol as one matplotlib Figure: the whole session on one time axis.
+
+    Rows, top to bottom: A1, A2, channel A's modulation, B1, B2, channel B's modulation, each
+    showing its source. An arbitrary signal is drawn as it is stored: sample i at
+    i / sampling rate seconds, its value as a fraction of full scale (sample / 32767), reduced
+    to the minimum and maximum of each pixel column so that no peak is lost; one whose length
+    differs from the session is drawn over its own length and marked. Constant, sine, ramp and
+    mixed signals appear as bands labelled with their parameters; external inputs by their
+    number; a source that names a missing signal or input in red. A disabled channel's rows
+    are grey and marked "disabled". The header gives the name, the SHA-256 of the protocol's
+    file bytes (to_bytes(), the bytes save() writes), the intensity with the machine's limit,
+    the duration and each channel's coil; every find_problems() entry is listed below.
+
+    The figure is built without pyplot (no global state) on the Agg canvas. In IPython or
+    Jupyter it shows as the cell's value, as a PNG; fig.savefig("x.png"), "x.svg" or "x.pdf"
+    writes it.
+
+    Args:
+        protocol: the protocol to draw; it is not changed.
+        name: what the header calls it, such as the file name; "unsaved protocol" if None.
+        sha256: the hex digest to show when the caller already has the file's bytes (a loaded
+            protocol's to_bytes() are those bytes); None computes it from to_bytes().
+        width: the figure's width in inches; the height follows from the rows and problems.
+        dpi: pixels per inch, which also sets how many columns an envelope has.
+
+    Raises:
+        ImportError: matplotlib (pip install "pyvora[plot]") or NumPy is not installed.
+    """
+    from matplotlib.backends.backend_agg import FigureCanvasAgg
+
+    settings = protocol.to_dict()
+    problems = protocol.find_problems()
+    digest = sha256 if sha256 is not None else hashlib.sha256(protocol.to_bytes()).hexdigest()
+    drawing = _Drawing(settings, protocol.get_sampling_rate(), protocol.get_num_samples())
+
+    shown = problems[:MAX_PROBLEM_LINES]
+    footer = 0.15 + PROBLEM_LINE * (max(len(shown), 1) + (len(problems) > len(shown)))
+    height = HEADER + len(ROWS) * (ROW + ROW_GAP) + AXIS + footer
+    fig = _figure_class()(figsize=(width, height), dpi=dpi)
+    FigureCanvasAgg(fig)
+
+    def y(inches_from_top: float) -> float:
+        return 1.0 - inches_from_top / height
+
+    header = _header(settings, name, digest, protocol.get_num_samples(), protocol.get_sampling_rate())
+    for i, (text, colour) in enumerate(header):
+        fig.text(LEFT / width, y(0.22 + 0.2 * i), text, fontsize=10 if i == 0 else 8.5, color=colour,
+                 weight="bold" if i == 0 else "normal", va="center", family="monospace" if i == 1 else None,
+                 parse_math=False)  # names are text: a "$" in one is no formula
+
+    axes: list[Axes] = []
+    for i, row in enumerate(ROWS):
+        top = HEADER + i * (ROW + ROW_GAP)
+        ax = fig.add_axes((LEFT / width, y(top + ROW), 1 - (LEFT + RIGHT) / width, ROW / height),
+                          sharex=axes[0] if axes else None)
+        axes.append(ax)
+        drawing.row(ax, *row, columns=max(1, round((width - LEFT - RIGHT) * dpi)))
+    for ax in axes[:-1]:
+        ax.xaxis.set_visible(False)  # the bottom row's axis serves all; ticks are costly to draw
+    axes[-1].set_xlim(0.0, drawing.span)
+    axes[-1].set_xlabel("time (s)", fontsize=8.5)
+    if drawing.span > drawing.duration:  # a longer arbitrary signal widened the axis
+        for ax in axes:
+            ax.axvline(drawing.duration, color="black", linewidth=1.0)
+        axes[0].text(drawing.duration, 1.02, "session end", transform=axes[0].get_xaxis_transform(),
+                     fontsize=7.5, ha="center", va="bottom")
+
+    below = HEADER + len(ROWS) * (ROW + ROW_GAP) + AXIS
+    if problems:
+        lines = [(f"find_problems(): {len(problems)} problem{'s' if len(problems) != 1 else ''}", PROBLEM)]
+        lines += [(problem, PROBLEM) for problem in shown]
+        if len(problems) > len(shown):
+            lines.append((f"... and {len(problems) - len(shown)} more; `pyvora check FILE` lists them all",
+                          PROBLEM))
+    else:
+        lines = [("find_problems(): none", "black")]
+    for i, (text, colour) in enumerate(lines):
+        fig.text(LEFT / width, y(below + PROBLEM_LINE * (i + 0.5)), text, fontsize=8, color=colour,
+                 va="center", weight="bold" if i == 0 else "normal", parse_math=False)
+    return fig
+
+
+@functools.cache
+def _figure_class() -> type[Figure]:
+    """matplotlib's Figure, made to show itself in IPython and Jupyter as a PNG.
+
+    IPython shows a plain Figure as an image only once pyplot or %matplotlib has set up its
+    inline support; with _repr_png_ the figure shows as a cell's value either way. Built on
+    first use, so that importing this module does not import matplotlib.
+    """
+    from matplotlib.figure import Figure
+
+    class ProtocolFigure(Figure):
+        """A matplotlib Figure of a protocol (see pyvora_cli.plot.figure)."""
+
+        __module__ = __name__
+        __qualname__ = "ProtocolFigure"
+
+        def _repr_png_(self) -> bytes:
+            buffer = io.BytesIO()
+            self.savefig(buffer, format="png")
+            return buffer.getvalue()
+
+    return ProtocolFigure
+
+
+def __getattr__(name: str) -> Any:
+    # pyvora_cli.plot.ProtocolFigure, for pickle, without importing matplotlib before it is needed.
+    if name == "ProtocolFigure":
+        return _figure_class()
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
+
+def envelope(samples: np.ndarray, span: float, rate: float, columns: int) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
+    """The minimum and maximum of the samples in each pixel column that holds any.
+
+    An axis of `span` seconds is split into `columns` equal columns; sample i sits at
+    i / rate seconds. Returns the index of each column's first sample and the columns'
+    minima and maxima, one pass of NumPy's reduceat over the samples (no Python loop).
+    """
+    import numpy as np
+
+    per_column = span * rate / columns  # sample periods per pixel column
+    starts = np.ceil(np.arange(columns) * per_column).astype(np.int64)
+    starts = np.unique(starts[starts < len(samples)])  # empty columns (fewer samples) drop out
+    return starts, np.minimum.reduceat(samples, starts), np.maximum.reduceat(samples, starts)
+
+
+def save(fig: Figure, path: str) -> None:
+    """Write the figure as PNG, SVG or PDF by the name's extension, the same bytes each time
+    for the same protocol and matplotlib (no dates, no version stamp, fixed SVG ids)."""
+    import matplotlib
+
+    extension = os.path.splitext(path)[1].lower()
+    metadata: dict[str, Any] = {".png": {"Software": None}, ".svg": {"Date": None, "Creator": None},
+                                ".pdf": {"CreationDate": None, "Creator": None, "Producer": None}}[extension]
+    with matplotlib.rc_context({"svg.hashsalt": "pyvora"}):
+        fig.savefig(path, format=extension[1:], metadata=metadata)
+
+
+class _Drawing:
+    """What one figure needs to know of the protocol to draw its rows."""
+
+    def __init__(self, settings: dict[str, Any], rate: float, num_samples: int):
+        self.settings = settings
+        self.rate = rate
+        self.num_samples = num_samples
+        self.duration: float = settings["session_duration"]
+        # An empty table is written with the one constant 0.0 signal save() adds; draw that.
+        self.signals: list[dict[str, Any]] = settings["signals"] or [{"kind": "Constant", "value": 0.0}]
+        self.added_by_save = not settings["signals"]
+        self.inputs: int = settings["machine_config"]["num_external_signal_sources"]
+        self.envelopes: dict[int, tuple[np.ndarray, np.ndarray, np.ndarray]] = {}
+        drawn = [len(self.signals[s["internal"]]["samples"]) for s in self._sources()
+                 if s["internal"] < len(self.signals) and self.signals[s["internal"]]["kind"] == "Arbitrary"]
+        self.span = max([self.duration, *(n / rate for n in drawn)])
+
+    def _sources(self) -> list[dict[str, Any]]:
+        return [self.settings[channel][field] for _, channel, field in ROWS if not self.settings[channel][field]["external_selected"]]
+
+    def describe(self, index: int) -> str:
+        """One line for the signal at `index`: its kind, position and parameters."""
+        if index >= len(self.signals):
+            return f"signal #{index} does not exist"
+        signal = self.signals[index]
+        kind = signal["kind"]
+        if kind == "MixedSignal":
+            return f"mixed #{index}: mix of #{signal['a_idx']} and #{signal['b_idx']}"
+        if kind == "Arbitrary":
+            samples = signal["samples"]
+            noun = "sample" if len(samples) == 1 else "samples"
+            return f"arbitrary #{index}: {len(samples)} {noun}"
+        parameters = ", ".join(f"{key} {float_text(value)}" for key, value in signal.items() if key != "kind")
+        note = " (the signal save() adds to an empty table)" if self.added_by_save else ""
+        return f"{KIND_NAMES[kind]} #{index}: {parameters}{note}"
+
+    def row(self, ax: Axes, label: str, channel: str, field: str, columns: int) -> None:
+        enabled = self.settings[channel]["enabled"]
+        source = self.settings[channel][field]
+        ax.set_ylim(-0.08, 1.08)
+        ax.set_yticks([])
+        ax.tick_params(labelsize=8)
+        ax.set_ylabel(label.replace(" ", "\n") + ("" if enabled else "\ndisabled"), rotation=0,
+                      ha="right", va="center", fontsize=9, labelpad=8, weight="bold",
+                      color="black" if enabled else GREY_INK)
+        if not enabled:
+            ax.set_facecolor(GREY_BACKGROUND)
+            for spine in ax.spines.values():
+                spine.set_color(GREY_INK)
+
+        if source["external_selected"]:
+            number = source["external"]
+            if number < self.inputs:
+                self.band(ax, BAND["external"], f"external input {number}", enabled)
+            else:
+                self.band(ax, BAND["missing"], f"external input {number} does not exist: the machine has "
+                          f"{self.inputs} (0 to {self.inputs - 1})", enabled, missing=True)
+            return
+        index = source["internal"]
+        if index >= len(self.signals):
+            count = len(self.signals)
+            self.band(ax, BAND["missing"], f"signal #{index} does not exist: the table has {count} "
+                      f"signal{'s' if count != 1 else ''}", enabled, missing=True)
+            return
+        signal = self.signals[index]
+        if signal["kind"] == "Arbitrary":
+            self.arbitrary(ax, index, signal["samples"], enabled, columns)
+        elif signal["kind"] == "MixedSignal":
+            parts = "  ·  ".join(self.describe(part) for part in (signal["a_idx"], signal["b_idx"]))
+            self.band(ax, BAND["MixedSignal"], self.describe(index), enabled, detail=parts)
+        else:
+            self.band(ax, BAND[signal["kind"]], self.describe(index), enabled)
+
+    def band(self, ax: Axes, colour: str, text: str, enabled: bool, *, detail: str | None = None,
+             missing: bool = False) -> None:
+        from matplotlib.patches import Rectangle
+
+        face = colour if enabled else GREY_BAND
+        ink = (PROBLEM if missing else "black") if enabled else GREY_INK
+        edge = (PROBLEM if missing else "none") if enabled else GREY_INK if missing else "none"
+        ax.add_patch(Rectangle((0.0, 0.1), self.duration, 0.8, facecolor=face, edgecolor=edge,
+                               linewidth=1.0, linestyle="--"))
+        ax.text(0.006, 0.5 if detail is None else 0.64, text, transform=ax.transAxes, va="center",
+                fontsize=8.5, color=ink, parse_math=False)
+        if detail is not None:
+            detail_ink = PROBLEM if enabled and "does not exist" in detail else ink
+            ax.text(0.006, 0.3, detail, transform=ax.transAxes, va="center", fontsize=7.5, color=detail_ink,
+                    parse_math=False)
+
+    def arbitrary(self, ax: Axes, index: int, samples: np.ndarray, enabled: bool, columns: int) -> None:
+        import numpy as np
+
+        count = len(samples)
+        ink = ENVELOPE if enabled else GREY_INK
+        text = self.describe(index)
+        if count:
+            if index not in self.envelopes:  # one signal often drives several rows
+                self.envelopes[index] = envelope(samples, self.span, self.rate, columns)
+            starts, low, high = self.envelopes[index]
+            # Down each column from its minimum to its maximum, then on to the next column.
+            x = np.repeat(starts / self.rate, 2)
+            y = np.column_stack((low, high)).ravel() / FULL_SCALE
+            ax.plot(x, y, color=ink, linewidth=0.8, solid_joinstyle="miter")
+            text += f", min {int(low.min())}, max {int(high.max())} (of {FULL_SCALE})"
+        ax.set_ylim(-0.08, 1.42)  # room above full scale for the labels
+        ax.set_yticks([0.0, 1.0], ["0", "1"])
+        ax.tick_params(axis="y", labelsize=7, colors=ink if enabled else GREY_INK)
+        ax.text(0.006, 0.97, text, transform=ax.transAxes, va="top", fontsize=8,
+                color="black" if enabled else GREY_INK)
+        if count != self.num_samples:
+            end = count / self.rate
+            mark = PROBLEM if enabled else GREY_INK
+            ax.axvline(end, color=mark, linestyle="--", linewidth=1.2)
+            if end < self.duration:
+                ax.axvspan(end, self.duration, ymax=0.74, facecolor="none", edgecolor=mark, hatch="//",
+                           linewidth=0.0)
+            ax.text(0.994, 0.97, f"length mismatch: {count} samples ({float_text(end)} s), the session has "
+                    f"{self.num_samples} ({float_text(self.duration)} s)", transform=ax.transAxes,
+                    ha="right", va="top", fontsize=8, color=mark,
+                    bbox={"facecolor": "white" if enabled else GREY_BACKGROUND, "edgecolor": "none", "pad": 1.0})
+
+
+def _header(settings: dict[str, Any], name: str | None, digest: str, num_samples: int,
+            rate: float) -> list[tuple[str, str]]:
+    machine = settings["machine_config"]
+    intensity, limit = settings["intensity"], machine["max_intensity_setpoint"]
+    over = intensity > limit
+    first = (f"{name}" if name is not None else "unsaved protocol", "black")
+    sha = (f"SHA-256 {digest}", "black")
+    session = (f"intensity {float_text(intensity)} ({'above' if over else 'within'} the machine's limit "
+               f"max_intensity_setpoint {float_text(limit)})    session {float_text(settings['session_duration'])} s, "
+               f"{num_samples} samples at {float_text(rate)} samples/s", PROBLEM if over else "black")
+    coils = []
+    for letter in "ab":
+        channel = settings[f"channel_{letter}_settings"]
+        coils.append(f"channel {letter.upper()}: {_coil_text(machine, channel)}")
+    return [first, sha, session, ("    ".join(coils), "black")]
+
+
+def _coil_text(machine: dict[str, Any], channel: dict[str, Any]) -> str:
+    index, entry = channel["coil_idx"], channel["coil_setting_idx"]
+    if index >= len(machine["coils"]):
+        return f"coil #{index} does not exist"
+    coil = machine["coils"][index]
+    text = f"coil {quoted(coil['name'])}"
+    if entry >= len(coil["settings"]):
+        return f"{text}, tuning entry #{entry} does not exist"
+    setting = coil["settings"][entry]
+    return (f"{text}, {float_text(setting['capacitance'])} nF, "
+            f"carrier {float_text(setting['carrier_frequency'])} kHz")
+
+
+def add_command(commands: Any) -> None:
+    """Register `plot` with the command's subparsers."""
+    sub = commands.add_parser(
+        "plot", help="draw a protocol as a picture (PNG, SVG or PDF)",
+        description="Draw the session on one time axis, a row for each coil (A1, A2, B1, B2) and for each "
+                    "channel's modulation, with what drives it; a header with the file's name, SHA-256, "
+                    "intensity, duration and coils; the problems below. Needs matplotlib: "
+                    'pip install "pyvora[plot]". Exit status 0 when the picture was written, 2 when '
+                    "matplotlib is missing or a file could not be read or written.")
+    sub.add_argument("-o", "--output", metavar="OUT",
+                     help="the picture's file: .png, .svg or .pdf (default FILE with its extension "
+                          "replaced by .png; required when FILE is -)")
+    sub.add_argument("file", metavar="FILE", help="the protocol file, or - for standard input")
+    sub.set_defaults(run=run)
+
+
+def run(args: argparse.Namespace) -> int:
+    """The `plot` subcommand; a failure is a Trouble, which the command reports on one line."""
+    from pyvora_cli.command import CLEAN
+    from pyvora_cli.names import name_text
+    from pyvora_cli.streams import STDIO, Trouble, read_bytes
+
+    path: str = args.file
+    if args.output is not None:
+        output: str = args.output
+    elif path == STDIO:
+        raise Trouble(f"{name_text(path)}: a protocol read from standard input needs -o OUT")
+    else:
+        output = os.path.splitext(path)[0] + ".png"
+    if os.path.splitext(output)[1].lower() not in FORMATS:
+        raise Trouble(f"{name_text(output)}: the picture's name must end in .png, .svg or .pdf")
+    try:
+        import matplotlib  # noqa: F401  (fails here, before any work, when it is missing)
+    except ImportError:
+        raise Trouble(INSTALL) from None
+    data = read_bytes(path)
+    try:
+        protocol = Protocol.from_bytes(data)
+    except ValueError as error:  # DecodeError
+        raise Trouble(f"{name_text(path)}: not a protocol file: {error}") from None
+    if path != STDIO and os.path.exists(output) and os.path.samefile(path, output):
+        raise Trouble(f"{name_text(output)}: is the protocol file itself; name another picture with -o OUT")
+    fig = figure(protocol, "standard input" if path == STDIO else path,
+                 sha256=hashlib.sha256(data).hexdigest())
+    try:
+        save(fig, output)
+    except OSError as error:
+        raise Trouble(f"{name_text(output)}: {error.strerror or error}") from None
+    return CLEAN
