@@ -1,17 +1,21 @@
-# Sourced by scripts/test.sh, sanitize.sh and fuzz.sh: the Debian packages they need beyond an
+# Sourced by the scripts in scripts/ that build or test: the Debian packages they need beyond an
 # interpreter (this is the one list of them) and the check each runs before it builds anything.
 # Run as root, the check installs the missing ones with apt-get; otherwise the script stops and
 # prints the one command that installs them.
 #
 #   build     g++ (C++20, 12 or newer) for the module and the C++ tests, with the AddressSanitizer
-#             and UndefinedBehaviorSanitizer runtimes sanitize.sh uses (g++ brings them);
-#             libgtest-dev (GoogleTest) for the C++ tests
+#             and UndefinedBehaviorSanitizer runtimes sanitize.sh uses (g++ brings them; a
+#             wheel needs only g++); libgtest-dev (GoogleTest) for the C++ tests
 #   python    a Debian interpreter keeps venv and its C headers in packages of their own:
 #             python3.X-dev and python3.X-venv (python3-dev, python3-venv for python3)
 #   fuzzer    clang-N with libFuzzer and its runtimes libclang-rt-N-dev, for the decoder fuzzer:
 #             the newest N of at least 16 that this distribution's package lists have
-prerequisite_build=(g++ libgtest-dev)
+#   debian    debootstrap, which makes the folders of other Debian releases that
+#             test-in-debian.sh and build-wheels.sh run in
+prerequisite_compiler=(g++)
+prerequisite_build=("${prerequisite_compiler[@]}" libgtest-dev)
 prerequisite_fuzzer_min_clang=16
+prerequisite_debian=(debootstrap)
 
 # Prints the Debian packages a Python interpreter (a name or a path) needs, if it is Debian's.
 prerequisite_python() {

@@ -34,7 +34,7 @@ fi
 py="$venv/bin/python"
 # The build and test tools the virtual environment gets from PyPI.
 tools=(
-  "scikit-build-core>=0.10" "numpy>=2.0" cmake ninja
+  "scikit-build-core>=0.11" "numpy>=2.0" cmake ninja
   pytest hypothesis mypy
 )
 "$py" -m pip install -q --disable-pip-version-check "${tools[@]}"
