@@ -42,7 +42,7 @@ quietly "$tools/bin/python" -m build --wheel --outdir "$work/raw" \
   -C build-dir="build/wheel/{wheel_tag}" .
 raw=$(echo "$work"/raw/pyvora-*.whl)
 # "auto" is the most compatible manylinux tag whose rules the built module keeps.
-quietly "$tools/bin/auditwheel" repair --plat auto -w "$work/repaired" "$raw"
+quietly env PATH="$tools/bin:$PATH" "$tools/bin/auditwheel" repair --plat auto -w "$work/repaired" "$raw"
 wheel=$(echo "$work"/repaired/pyvora-*.whl)
 rm -f "$outdir/$(basename "$wheel")"
 mv "$wheel" "$outdir/"
