@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Builds the decoder's libFuzzer target with clang 16 (ASan + UBSan) and runs it for a bounded
+# Builds the decoder's libFuzzer target with clang (ASan + UBSan) and runs it for a bounded
 # time over the seed corpus and the kept findings. Each input is decoded by every way of
 # reading samples this processor runs (scalar, SSSE3, AVX2, AVX-512), which must agree. Any
 # crash, sanitizer report, disagreement or broken round trip fails the run and leaves the
 # input in build/fuzz/artifacts/; copy it into tests/fuzz/findings/ to keep it as a regression
 # test.
 #   FUZZ_SECONDS=600 bash scripts/fuzz.sh
+#   FUZZ_CXX=clang++-19 bash scripts/fuzz.sh     # another clang
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -15,14 +16,27 @@ seconds=${FUZZ_SECONDS:-60}
 version=$("${PYTHON:-python3}" -c 'import sys; print(f"{sys.version_info[0]}.{sys.version_info[1]}")')
 venv=${VENV:-$root/.venv-$version}
 if [ -x "$venv/bin/cmake" ]; then export PATH="$venv/bin:$PATH"; fi
-cxx=${FUZZ_CXX:-clang++-16}
+# The newest clang the distribution has (scripts/prerequisites.sh), unless FUZZ_CXX names one.
+if [ -n "${FUZZ_CXX:-}" ]; then
+  cxx=$FUZZ_CXX
+else
+  source "$root/scripts/prerequisites.sh"
+  prerequisite_pick_clang fuzz.sh
+  require_packages fuzz.sh "clang-$clang_version" "libclang-rt-$clang_version-dev"
+  cxx=clang++-$clang_version
+fi
 if ! command -v "$cxx" >/dev/null; then
-  echo "fuzz.sh: $cxx not found; install it with: apt-get install clang-16 libclang-rt-16-dev" >&2
+  echo "fuzz.sh: $cxx not found" >&2
   exit 1
 fi
 generator=()
 if command -v ninja >/dev/null; then generator=(-G Ninja); fi
 
+# A build made with another compiler is configured anew (its findings stay).
+if [ -f build/fuzz/CMakeCache.txt ] && ! grep -qx "CMAKE_CXX_COMPILER:[A-Z]*=$(command -v "$cxx")" build/fuzz/CMakeCache.txt &&
+   ! grep -qx "CMAKE_CXX_COMPILER:[A-Z]*=$cxx" build/fuzz/CMakeCache.txt; then
+  rm -rf build/fuzz/CMakeCache.txt build/fuzz/CMakeFiles
+fi
 cmake -S . -B build/fuzz "${generator[@]}" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DPYVORA_BUILD_MODULE=OFF -DPYVORA_BUILD_FUZZER=ON >/dev/null
 cmake --build build/fuzz --target fuzz_decoder -j2 >/dev/null

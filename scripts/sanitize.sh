@@ -26,6 +26,10 @@ fi
 export PATH="$venv/bin:$PATH"
 
 cxx=${CXX:-g++}
+if [ -z "${CXX:-}" ]; then  # g++ and its sanitizer runtimes (scripts/prerequisites.sh)
+  source "$root/scripts/prerequisites.sh"
+  require_packages sanitize.sh "${prerequisite_build[@]}"
+fi
 runtime() {  # absolute path of a compiler runtime library, or failure
   local lib
   lib=$("$cxx" -print-file-name="$1")

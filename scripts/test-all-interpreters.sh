@@ -4,17 +4,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-find_interpreter() {
-  local minor=$1 candidate
-  for candidate in "$(command -v "python3.$minor" || true)" \
-                   "${PYENV_ROOT:-$HOME/.pyenv}"/versions/3."$minor".*/bin/python3."$minor"; do
-    [ -n "$candidate" ] && [ -x "$candidate" ] || continue
-    if "$candidate" -c 'import sys' 2>/dev/null; then
-      echo "$candidate"
-      return
-    fi
-  done
-}
+source scripts/interpreters.sh
 
 status=0
 for minor in 11 12 13 14 15; do

@@ -10,22 +10,11 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 python=${PYTHON:-python3}
 
-# The Debian packages the suites need beyond an interpreter; this is the one list of them.
-#   g++                  C++20 compiler (12 or newer) for the module and the C++ tests
-#   libgtest-dev         GoogleTest, for the C++ unit tests
-#   clang-16             clang with libFuzzer, for the decoder fuzzer
-#   libclang-rt-16-dev   its fuzzer and sanitizer runtimes
-prerequisites=(g++ libgtest-dev clang-16 libclang-rt-16-dev)
-# Debian's own interpreter keeps venv and its C headers in packages of their own.
-interpreter=$(command -v "$python" || true)
-if [ -z "$interpreter" ] && [ "$python" = python3 ]; then
-  prerequisites+=(python3-dev python3-venv)
-elif [ -n "$interpreter" ]; then
-  case $(readlink -f "$interpreter") in
-    /usr/bin/python3.*) minor=$(basename "$(readlink -f "$interpreter")")
-                        prerequisites+=("$minor-dev" "$minor-venv") ;;
-  esac
-fi
+# Checked before anything is built; the packages and why each is needed are listed in
+# scripts/prerequisites.sh.
+source "$root/scripts/prerequisites.sh"
+# shellcheck disable=SC2046  # the interpreter's packages are words
+require_packages test.sh "${prerequisite_build[@]}" $(prerequisite_python "$python")
 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
@@ -37,38 +26,18 @@ quietly() {
   fi
 }
 
-# Checked before anything is built: as root the missing ones are installed, otherwise the run
-# stops and names the command that installs them.
-missing=()
-if command -v dpkg-query >/dev/null; then
-  for package in "${prerequisites[@]}"; do
-    dpkg-query -W -f='${db:Status-Abbrev}' "$package" 2>/dev/null | grep -q '^ii' || missing+=("$package")
-  done
-else
-  echo "== not a Debian system: make sure these (Debian names) are installed: ${prerequisites[*]}"
-fi
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "test.sh: missing system packages: ${missing[*]}" >&2
-    echo "Install them with this command, then run the tests again:" >&2
-    echo "    sudo apt-get install -y --no-install-recommends ${missing[*]}" >&2
-    exit 1
-  fi
-  echo "== installing ${missing[*]}"
-  # Another apt run (unattended upgrades, another build) may hold the lock for a while.
-  apt=(env DEBIAN_FRONTEND=noninteractive apt-get -qq -o DPkg::Lock::Timeout=300)
-  quietly "${apt[@]}" update
-  quietly "${apt[@]}" install -y --no-install-recommends "${missing[@]}"
-fi
-
 version=$("$python" -c 'import sys; print(f"{sys.version_info[0]}.{sys.version_info[1]}")')
 venv=${VENV:-$root/.venv-$version}
 if [ ! -x "$venv/bin/python" ]; then
   "$python" -m venv "$venv"
 fi
 py="$venv/bin/python"
-"$py" -m pip install -q --disable-pip-version-check \
-  "scikit-build-core>=0.10" "numpy>=2.0" cmake ninja pytest hypothesis mypy msgspec jsonschema matplotlib
+# The build and test tools the virtual environment gets from PyPI.
+tools=(
+  "scikit-build-core>=0.11" "numpy>=2.0" cmake ninja
+  pytest hypothesis mypy msgspec jsonschema matplotlib
+)
+"$py" -m pip install -q --disable-pip-version-check "${tools[@]}"
 
 echo "== building pyvora for Python $version"
 "$py" -m pip install -q --disable-pip-version-check --no-build-isolation --force-reinstall --no-deps .

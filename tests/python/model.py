@@ -27,6 +27,8 @@ from decimal import Decimal
 from fractions import Fraction
 from typing import Any
 
+from cpython_texts import float_error, index_error, no_arguments_error, unsigned_error, with_hook
+
 U64_MAX = 2**64 - 1
 SAMPLING_RATE = 5000.0
 MAX_SESSION_DURATION = 1800.0
@@ -449,17 +451,6 @@ def render_protocol(settings: Settings) -> str:
 # Argument binding and conversion
 
 
-def tp_name(t: type) -> str:
-    """The interpreter's tp_name of a type, as its own conversion errors print it."""
-    import pyvora
-
-    if getattr(pyvora, t.__name__, None) is t:
-        return "builtins." + t.__name__  # the module's classes carry their full name
-    if t.__module__ == "builtins" or t.__flags__ & (1 << 9):  # Python classes: the bare name
-        return t.__name__
-    return f"{t.__module__}.{t.__name__}"
-
-
 def cast_error(obj, expected: str) -> TypeError:
     return TypeError(f"'{type(obj).__qualname__}' object cannot be cast as '{expected}'")
 
@@ -505,11 +496,9 @@ def _quoted_list(names: list[str]) -> str:
 
 def bind(method: Method, args: tuple, kwargs: dict) -> list:
     qual = f"Protocol.{method.name}()"
-    if not method.params:  # the interpreter's own no-argument convention
-        if kwargs:
-            raise TypeError(f"{qual} takes no keyword arguments")
-        if args:
-            raise TypeError(f"{qual} takes no arguments ({len(args)} given)")
+    if not method.params:  # the interpreter's own no-argument convention, in its own words
+        if args or kwargs:
+            raise no_arguments_error(qual, *args, **kwargs)
         return []
     total = len(method.params)
     required = total - len(method.defaults)
@@ -549,19 +538,18 @@ def to_f64(obj) -> float:
     if getattr(t, "__float__", None) is not None:
         result = t.__float__(obj)
         if not isinstance(result, float):
-            raise TypeError(f"{tp_name(t)}.__float__ returned non-float "
-                            f"(type {tp_name(type(result))})")
+            raise float_error(with_hook(t, "__float__", result))
         return float.__float__(result)
     if getattr(t, "__index__", None) is not None:
         return _int_to_f64(index_int(obj))
-    raise TypeError(f"must be real number, not {tp_name(t)}")
+    raise float_error(obj)
 
 
 def _int_to_f64(n: int) -> float:
     try:
         return float(n)
     except OverflowError:
-        raise OverflowError("int too large to convert to float") from None
+        raise float_error(n) from None
 
 
 def index_int(obj) -> int:
@@ -569,19 +557,17 @@ def index_int(obj) -> int:
         return operator.index(obj)  # an int subclass counts by its value, not its __index__
     t = type(obj)
     if getattr(t, "__index__", None) is None:
-        raise TypeError(f"'{tp_name(t)}' object cannot be interpreted as an integer")
+        raise index_error(obj)
     result = t.__index__(obj)
     if not isinstance(result, int):
-        raise TypeError(f"__index__ returned non-int (type {tp_name(type(result))})")
+        raise index_error(with_hook(t, "__index__", result))
     return int(result)
 
 
 def to_u64(obj) -> int:
     n = index_int(obj)
-    if n < 0:
-        raise OverflowError("can't convert negative int to unsigned")
-    if n > U64_MAX:
-        raise OverflowError("int too big to convert")
+    if n < 0 or n > U64_MAX:
+        raise unsigned_error(n)
     return n
 
 

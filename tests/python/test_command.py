@@ -1,5 +1,6 @@
 """The `pyvora` command, run as a user runs it, on protocol files the tests write."""
 
+import errno
 import os
 import subprocess
 import sys
@@ -70,7 +71,7 @@ def test_show_full_prints_the_whole_text_form(files):
       "{faulty}: intensity: 0.5 is above machine_config.max_intensity_setpoint 0.3"], []),
     (["missing", "faulty", "garbage", "clean"], 2,
      ["{faulty}: intensity: 0.5 is above machine_config.max_intensity_setpoint 0.3", "{clean}: ok"],
-     ["{missing}: No such file or directory", "{garbage}: not a protocol file: "]),
+     ["{missing}: " + os.strerror(errno.ENOENT), "{garbage}: not a protocol file: "]),
 ])
 def test_check(files, names, status, out, err):
     result = run("check", *(files[name] for name in names))

@@ -12,6 +12,7 @@ import pyvora
 from pyvora import Channel, Coil, Protocol
 
 from conftest import run_python
+from cpython_texts import float_error, index_error
 
 
 def panic_type():
@@ -170,10 +171,9 @@ def test_new_protocol_answers_its_queries(fresh):
         (lambda: Protocol().enable_channel(0), "argument 'channel': 'int' object cannot be cast as 'Channel'"),
         (lambda: Protocol().enable_channel(Coil.A1), "argument 'channel': 'Coil' object cannot be cast as 'Channel'"),
         (lambda: Protocol().save(b"x.vora"), "argument 'filepath': 'bytes' object cannot be cast as 'str'"),
-        (lambda: Protocol().add_mixed_signal(1.5, 0),
-         "argument 'a_idx': 'float' object cannot be interpreted as an integer"),
-        (lambda: Protocol().set_session_duration("1"), "argument 'duration': must be real number, not str"),
-        (lambda: Protocol().add_sine_signal(1.0, 2.0, None), "argument 'phase': must be real number, not NoneType"),
+        (lambda: Protocol().add_mixed_signal(1.5, 0), f"argument 'a_idx': {index_error(1.5)}"),
+        (lambda: Protocol().set_session_duration("1"), f"argument 'duration': {float_error('1')}"),
+        (lambda: Protocol().add_sine_signal(1.0, 2.0, None), f"argument 'phase': {float_error(None)}"),
     ],
 )
 def test_binding_and_conversion_errors(call, message):
