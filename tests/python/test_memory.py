@@ -159,3 +159,29 @@ def test_memory_error_for_the_position_appends_nothing(add):
     assert added == list(range(301, 301 + len(added)))
     assert None in positions
     assert protocol.add_constant_signal(0.0) == 301 + len(added)
+
+
+CLAIMED_SIGNALS = r"""
+import resource
+from pyvora import DecodeError, Protocol
+
+# 5,242,880 signals claimed, as many as 10 MiB of their smallest encoding could hold (40 times
+# that in memory), the first of an unknown kind.
+count = 5 * 2**20
+data = Protocol().to_bytes()[:150] + bytes([0x80, 0x80, 0xC0, 0x02]) + b"\x09" + bytes(2 * count - 1)
+with open("/proc/self/statm") as statm:
+    used = int(statm.read().split()[0]) * resource.getpagesize()
+resource.setrlimit(resource.RLIMIT_AS, (used + (40 << 20), resource.RLIM_INFINITY))
+try:
+    Protocol.from_bytes(data)
+except DecodeError as error:
+    print(error)
+"""
+
+
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer needs an unlimited address space")
+def test_decoding_takes_memory_bounded_by_the_input():
+    result = run_python(CLAIMED_SIGNALS)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == "unknown signal kind 9 for signals[0].kind at byte 154\n"

@@ -67,7 +67,13 @@ def test_from_bytes_reads_an_mmap(tmp_path):
 
 @pytest.mark.parametrize(
     "data, error",
-    [("text", TypeError), (memoryview(bytes(402))[::2], BufferError), (None, TypeError)],
+    [
+        ("text", TypeError),
+        (memoryview(bytes(402))[::2], BufferError),
+        (np.repeat(np.zeros(201, dtype=np.uint8), 2)[::2], BufferError),
+        (np.zeros((3, 67), dtype=np.uint8, order="F"), BufferError),
+        (None, TypeError),
+    ],
 )
 def test_from_bytes_refuses_what_is_not_contiguous_bytes(data, error):
     with pytest.raises(error):
