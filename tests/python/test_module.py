@@ -342,10 +342,11 @@ import ctypes, gc, importlib.util, _testcapi
 init = ctypes.PyDLL(importlib.util.find_spec("pyvora").origin).PyInit_pyvora
 init.restype = ctypes.c_void_p
 failed = 0
-for n in range(1, 400):  # the n-th allocation of the call fails, the first one included
-    _testcapi.set_nomemory(n, n + 1)
+for n in range(1, 2000):  # from the n-th allocation of the call on, every one fails
+    _testcapi.set_nomemory(n, 0)
     try:
-        init()
+        if init() is not None:
+            break
     except MemoryError:
         failed += 1
     finally:
