@@ -226,9 +226,37 @@ Text FromPython<Text>::convert(PyObject* obj) {
 
 FsPath FromPython<FsPath>::convert(PyObject* obj) { return FsPath{check(PyOS_FSPath(obj))}; }
 
+namespace {
+
+// Whether obj exports a buffer whose bytes are not one C-contiguous run, asked with a request
+// that takes any layout. Leaves no error pending.
+bool exports_non_contiguous(PyObject* obj) noexcept {
+    Py_buffer view;
+    if (PyObject_GetBuffer(obj, &view, PyBUF_FULL_RO) < 0) {
+        PyErr_Clear();
+        return false;
+    }
+    const bool contiguous = PyBuffer_IsContiguous(&view, 'C') != 0;
+    PyBuffer_Release(&view);
+    return !contiguous;
+}
+
+}  // namespace
+
 BufferView::BufferView(PyObject* obj) {
     // A simple request: the exporter must offer its bytes as one contiguous run.
-    check_status(PyObject_GetBuffer(obj, &view_, PyBUF_SIMPLE));
+    if (PyObject_GetBuffer(obj, &view_, PyBUF_SIMPLE) == 0) return;
+    // Some exporters refuse such a request with an error of their own (NumPy: ValueError); a
+    // buffer that is not contiguous is a BufferError whoever exports it, with their text.
+    if (!PyErr_ExceptionMatches(PyExc_BufferError)) {
+        Ref error = fetch_exception();
+        if (!exports_non_contiguous(obj)) {
+            restore_exception(std::move(error));
+        } else if (Ref text = Ref::steal(PyObject_Str(error.get()))) {
+            PyErr_SetObject(PyExc_BufferError, text.get());
+        }
+    }
+    throw PythonError{};
 }
 
 ProtocolObject& receiver(PyObject* self) {

@@ -23,6 +23,7 @@
 #include "protocols/error.hpp"
 #include "pyvora/object.hpp"
 #include "pyvora/python.hpp"
+#include "pyvora/thread_storage.hpp"
 
 namespace pyvora {
 
@@ -47,6 +48,7 @@ void restore_exception(Ref exception) noexcept;
 // Runs an entry point's body; the body returns a new reference (PyObject* or Ref).
 template <class F>
 PyObject* guard(F&& body) noexcept {
+    if (!thread_storage_ready()) return nullptr;  // before anything can throw
     try {
         if constexpr (std::is_same_v<decltype(body()), Ref>) {
             return body().release();

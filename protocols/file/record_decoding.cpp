@@ -77,14 +77,23 @@ void decode_record(Reader& r, R& record) {
     });
 }
 
+// A count is checked only against the smallest encoding of an element, which takes several
+// times that in memory (a signal of 2 bytes takes 40). So room is made at first only for what
+// would fill twice the bytes left in memory, as for samples (2 bytes each for at least 1 in
+// the file), and then for four times the elements actually read, or for all count once that
+// is within eight times: a move or two of a long table, none of a short one, and memory
+// bounded by the input.
 template <class T, class A>
 void decode_sequence(Reader& r, std::vector<T, A>& items) {
     static const std::size_t min_element_size = min_encoded_size<T>();
-    const std::uint64_t count = r.in.take_count(min_element_size);
+    const auto count = static_cast<std::size_t>(r.in.take_count(min_element_size));
     items.clear();
-    items.reserve(static_cast<std::size_t>(count));
-    for (std::uint64_t i = 0; i < count; ++i) {
-        r.path.push(static_cast<std::size_t>(i));
+    items.reserve(std::min(count, 2 * r.in.remaining() / sizeof(T)));
+    for (std::size_t i = 0; i < count; ++i) {
+        if (items.size() == items.capacity()) {
+            items.reserve(i >= count / 8 ? count : std::min(count, std::max<std::size_t>(4 * i, 16)));
+        }
+        r.path.push(i);
         decode_value(r, items.emplace_back());
         r.path.pop();
     }

@@ -32,7 +32,9 @@ private:
 };
 
 // Decodes exactly one Settings value filling all of bytes. Throws DecodeFailure, or
-// std::bad_alloc when memory runs out; allocations are bounded by the size of bytes.
+// std::bad_alloc when memory runs out. Before its elements are read, a list takes at most
+// twice the bytes left in memory, and it grows only with the elements actually read, so
+// memory is bounded by the size of bytes.
 settings::Settings decode(std::span<const std::uint8_t> bytes);
 
 }  // namespace protocols::file

@@ -53,17 +53,10 @@ Digits shortest_digits(double a) {
     auto r = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific);
     Digits g = parse_scientific(buf, r.ptr);
     // std::to_chars breaks an exact tie towards the even digit; this form takes the larger one.
-    if (a != 0.0 && is_exact_tie(a, g)) {
-        int i = g.n - 1;
-        while (i >= 0 && g.d[i] == '9') g.d[i--] = '0';
-        if (i >= 0) {
-            ++g.d[i];
-        } else {
-            g.d[0] = '1';
-            ++g.exp;
-        }
-        while (g.n > 1 && g.d[g.n - 1] == '0') --g.n;
-    }
+    // That never carries: in a tie the larger string is as close to a as the digits, so it reads
+    // back as a too, and had the digits ended in 9 it would end in 0, a shorter form that reads
+    // back, which to_chars would have given instead. So the last digit is below 9.
+    if (a != 0.0 && is_exact_tie(a, g)) ++g.d[g.n - 1];
     return g;
 }
 

@@ -59,6 +59,12 @@ INSTANTIATE_TEST_SUITE_P(
         QuoteCase{"overlong", "\xC0\xAF", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(QuoteTest, SequenceCutByTheEndOfTheView) {
+    // The view holds the first 2 bytes of the euro sign; its third byte follows in memory.
+    const std::string euro = "\xE2\x82\xAC";
+    EXPECT_EQ(protocols::text::quoted(std::string_view(euro).substr(0, 2)), "\"\xEF\xBF\xBD\xEF\xBF\xBD\"");
+}
+
 TEST(QuoteTest, TableBoundaries) {
     using protocols::text::needs_unicode_escape;
     EXPECT_TRUE(needs_unicode_escape(0x0));

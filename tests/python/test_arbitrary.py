@@ -206,6 +206,16 @@ def test_offender_far_into_a_long_array(fresh):
     assert stored_signals(fresh) == []
 
 
+def test_negative_zero_ending_the_array_is_in_range(fresh):
+    # The quick range test of the last block reports -0.0, so the exact test runs over that
+    # block, which ends where the array's memory does: a sanitizer run sees any read past it.
+    fresh.set_session_duration(1.0)
+    values = np.full(5000, 0.5)
+    values[-1] = -0.0
+    assert fresh.add_arbitrary_signal(values) == 0
+    assert samples_of(fresh)[-2:] == [16384, 0]
+
+
 def test_arbitrary_signal_keeps_its_length_after_the_duration_changes(fresh):
     fresh.set_session_duration(1.0)
     assert fresh.add_arbitrary_signal(np.full(5000, 0.5)) == 0
@@ -276,6 +286,26 @@ def test_numpy_that_cannot_be_loaded_is_a_panic_and_is_retried():
     result = run_python(code)
     assert result.returncode == 0, result.stderr
     assert result.stdout.splitlines() == ["PanicException", "True", "True", "0"]
+
+
+def test_numpy_import_error_without_a_message_is_named_alone():
+    code = "\n".join([
+        "import sys, pyvora",
+        "class Refuse:  # every import of numpy raises an ImportError without a message",
+        "    def find_spec(self, name, path=None, target=None):",
+        "        if name.partition('.')[0] == 'numpy':",
+        "            raise ImportError()",
+        "sys.meta_path.insert(0, Refuse())",
+        "p = pyvora.Protocol()",
+        "p.set_session_duration(0.01)",
+        "try:",
+        "    p.add_arbitrary_signal([0.0] * 50)",
+        "except BaseException as e:",
+        "    print(e)",
+    ])
+    result = run_python(code)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == f"Failed to access NumPy array API capsule: {ImportError.__name__}\n"
 
 
 @pytest.mark.parametrize("flag, selected", [(np.True_, True), (np.False_, False), (np.bool_(1), True)])

@@ -1,6 +1,7 @@
 """Running out of memory raises MemoryError, leaves the protocol as it was, and never aborts."""
 
 import os
+import struct
 
 import pytest
 
@@ -48,6 +49,77 @@ def test_exhausted_memory_raises_memory_error(tmp_path):
     result = run_python(SCRIPT.replace("sys.argv[1]", repr(str(tmp_path / "big.vora"))))
     assert result.returncode == 0, result.stderr
     assert result.stdout.split() == ["add_arbitrary_signal:MemoryError", "str:MemoryError", "save:MemoryError"]
+
+
+FIRST_THROW = r"""
+import resource, threading
+WHAT
+from pyvora import Protocol
+
+protocol = Protocol()
+for i in range(300_000):
+    protocol.add_mixed_signal(i, 0)
+before = protocol.to_bytes()
+if WHAT_IS_LOAD:
+    protocol.save(PATH)
+    call = lambda: Protocol.load(PATH)
+else:
+    call = protocol.to_dict
+outcome = []
+
+def run():  # the first call, and the first C++ exception, of its thread runs out of memory
+    with open("/proc/self/statm") as statm:
+        used = int(statm.read().split()[0]) * resource.getpagesize()
+    resource.setrlimit(resource.RLIMIT_AS, (used + (8 << 20), resource.RLIM_INFINITY))
+    try:
+        call()
+        outcome.append("ok")
+    except MemoryError:
+        outcome.append("MemoryError")
+    resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+
+if THREAD:
+    thread = threading.Thread(target=run)
+    thread.start()
+    thread.join()
+else:
+    run()
+assert protocol.to_bytes() == before
+print(*outcome)
+"""
+
+
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer needs an unlimited address space")
+@pytest.mark.parametrize("thread", [False, True], ids=["main thread", "new thread"])
+@pytest.mark.parametrize("what", ["to_dict", "load with NumPy imported"])
+def test_first_exception_of_a_thread_out_of_memory_is_memory_error(tmp_path, what, thread):
+    load = what != "to_dict"
+    if load:
+        pytest.importorskip("numpy")
+    script = (FIRST_THROW.replace("WHAT_IS_LOAD", repr(load)).replace("THREAD", repr(thread))
+              .replace("WHAT", "import numpy" if load else "")
+              .replace("PATH", repr(str(tmp_path / "many.vora"))))
+    # One malloc arena for all threads: a thread's own arena is reserved ahead, and would let it
+    # run on far past the limit.
+    result = run_python(script, env={"MALLOC_ARENA_MAX": "1"})
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["MemoryError"]
+
+
+def test_module_has_no_thread_local_storage():
+    """Its own thread-local variables would be dynamic TLS, which glibc allocates on a thread's
+    first use of them and aborts when it cannot; only the C++ runtime's is prepared."""
+    import pyvora
+
+    with open(pyvora.__file__, "rb") as module:
+        elf = module.read()
+    if elf[:5] != b"\x7fELF\x02" or elf[5] != 1:
+        pytest.skip("the module is not a little-endian 64-bit ELF file")
+    (table,) = struct.unpack_from("<Q", elf, 0x20)
+    entry_size, entries = struct.unpack_from("<HH", elf, 0x36)
+    segment_types = [struct.unpack_from("<I", elf, table + i * entry_size)[0] for i in range(entries)]
+    assert 7 not in segment_types  # PT_TLS
 
 
 ADDS = {
@@ -104,3 +176,29 @@ def test_memory_error_for_the_position_appends_nothing(add):
     assert added == list(range(first, first + len(added)))
     assert None in positions
     assert protocol.add_constant_signal(0.0) == first + len(added)
+
+
+CLAIMED_SIGNALS = r"""
+import resource
+from pyvora import DecodeError, Protocol
+
+# 5,242,880 signals claimed, as many as 10 MiB of their smallest encoding could hold (40 times
+# that in memory), the first of an unknown kind.
+count = 5 * 2**20
+data = Protocol().to_bytes()[:150] + bytes([0x80, 0x80, 0xC0, 0x02]) + b"\x09" + bytes(2 * count - 1)
+with open("/proc/self/statm") as statm:
+    used = int(statm.read().split()[0]) * resource.getpagesize()
+resource.setrlimit(resource.RLIMIT_AS, (used + (40 << 20), resource.RLIM_INFINITY))
+try:
+    Protocol.from_bytes(data)
+except DecodeError as error:
+    print(error)
+"""
+
+
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer needs an unlimited address space")
+def test_decoding_takes_memory_bounded_by_the_input():
+    result = run_python(CLAIMED_SIGNALS)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == "unknown signal kind 9 for signals[0].kind at byte 154\n"

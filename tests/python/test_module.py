@@ -381,6 +381,38 @@ def test_subinterpreter_import_is_refused():
     assert "ImportError" in result.stderr
 
 
+RETRIED_INITIALISATION = r"""
+import ctypes, gc, importlib.util, _testcapi
+init = ctypes.PyDLL(importlib.util.find_spec("pyvora").origin).PyInit_pyvora
+init.restype = ctypes.c_void_p
+failed = 0
+for n in range(1, 2000):  # from the n-th allocation of the call on, every one fails
+    _testcapi.set_nomemory(n, 0)
+    try:
+        if init() is not None:
+            break
+    except MemoryError:
+        failed += 1
+    finally:
+        _testcapi.remove_mem_hooks()
+import pyvora
+names = ("Protocol", "Coil", "Channel")
+gc.collect()  # classes half made by a failed PyType_FromSpec
+classes = [o for o in gc.get_objects() if isinstance(o, type) and o.__qualname__ in names]
+print(failed > 10, sorted(c.__qualname__ for c in classes) == sorted(names)
+      and all(getattr(pyvora, c.__qualname__) is c for c in classes))
+"""
+
+
+def test_initialisation_retried_after_running_out_of_memory_keeps_the_classes_it_made():
+    testcapi = pytest.importorskip("_testcapi")
+    if not hasattr(testcapi, "set_nomemory"):
+        pytest.skip("no _testcapi.set_nomemory in this interpreter")
+    result = run_python(RETRIED_INITIALISATION)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["True", "True"]
+
+
 def test_target_machine_flag_read_at_construction(monkeypatch):
     import os
 

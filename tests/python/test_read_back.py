@@ -68,7 +68,13 @@ def test_from_bytes_reads_an_mmap(tmp_path):
 
 @pytest.mark.parametrize(
     "data, error",
-    [("text", TypeError), (memoryview(bytes(402))[::2], BufferError), (None, TypeError)],
+    [
+        ("text", TypeError),
+        (memoryview(bytes(402))[::2], BufferError),
+        (np.repeat(np.zeros(201, dtype=np.uint8), 2)[::2], BufferError),
+        (np.zeros((3, 67), dtype=np.uint8, order="F"), BufferError),
+        (None, TypeError),
+    ],
 )
 def test_from_bytes_refuses_what_is_not_contiguous_bytes(data, error):
     with pytest.raises(error):
@@ -200,6 +206,12 @@ def replaced(offset, new, old_length):
         (replaced(175, b"\x02", 1), "invalid bool byte 0x02 for channel_b_settings.amplitude1_source.external_selected at byte 175", "channel_b_settings.amplitude1_source.external_selected"),
         (replaced(151, b"\x04\x03\x00\x01\xd0\x0f", 9), "sample -1 outside 0..32767 for signals[0].samples[1] at byte 154", "signals[0].samples[1]"),
         (replaced(151, b"\x04\x01\xff\xff\x04", 9), "varint overflows i16 for signals[0].samples[0] at byte 153", "signals[0].samples[0]"),
+        # A window of continuation bytes only, where the fast sample paths find no varint end.
+        (replaced(151, b"\x04\x10" + b"\xff" * 20, 9), "varint overflows i16 for signals[0].samples[0] at byte 153", "signals[0].samples[0]"),
+        (DEFAULT[:9], "truncated: 0 of 1 bytes for machine_config.num_coils at byte 9", "machine_config.num_coils"),
+        (DEFAULT[:151] + b"\x04\x80\x80", "truncated: varint cut off after 2 bytes for signals[0].samples at byte 152", "signals[0].samples"),
+        # Fits the bytes left, but not 2 bytes for each signal, the smallest a signal takes.
+        (DEFAULT[:150] + b"\x32" + bytes(50), "count 50 exceeds what the 50 bytes left can hold for signals at byte 150", "signals"),
     ],
 )
 def test_refusals_name_the_problem_the_field_and_the_offset(data, message, path):
@@ -213,6 +225,17 @@ def test_a_huge_count_is_refused_before_allocating():
     # 2**60 samples claimed by a 20-odd byte tail: refused at once, no large allocation.
     data = replaced(151, b"\x04" + b"\x80" * 8 + b"\x10", 9)
     assert str(refusal(data)).startswith("count 1152921504606846976 exceeds what the")
+
+
+def test_text_followed_by_a_byte_above_ascii_is_read_as_itself():
+    # The coil name "Default" ends at byte 19, where the inductance's first byte is now 0x80.
+    data = DEFAULT[:19] + b"\x80" + DEFAULT[20:]
+    assert Protocol.from_bytes(data).to_bytes() == data
+
+
+def test_text_form_of_a_non_ascii_coil_name_read_from_a_file():
+    protocol = Protocol.from_bytes(replaced(12, "Défaul".encode(), 7))  # the same 7 bytes
+    assert str(protocol) == str(Protocol.from_bytes(DEFAULT)).replace('"Default"', '"Défaul"')
 
 
 def test_accepts_what_the_methods_accept():
