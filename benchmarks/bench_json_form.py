@@ -11,28 +11,12 @@ of wall-clock and of processor time are compared with show --full's.
 
 import argparse
 import os
-import resource
-import shutil
 import statistics
 import subprocess
 import sys
-import sysconfig
 import tempfile
-import time
 
-from common import build
-
-
-def command_seconds(args):
-    """Wall-clock seconds of one run, and the processor seconds (user + system) it used: on a
-    machine shared with other work the second is the steadier figure."""
-    command = shutil.which("pyvora", path=sysconfig.get_path("scripts")) or "pyvora"
-    before = resource.getrusage(resource.RUSAGE_CHILDREN)
-    start = time.perf_counter()
-    subprocess.run([command, *args], check=True, stdout=subprocess.DEVNULL)
-    wall = time.perf_counter() - start
-    after = resource.getrusage(resource.RUSAGE_CHILDREN)
-    return wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+from common import build, child_seconds, pyvora_command
 
 
 def main():
@@ -54,7 +38,7 @@ def main():
         times = {name: [] for name in commands}
         for _ in range(runs):
             for name, command in commands.items():
-                times[name].append(command_seconds(command))
+                times[name].append(child_seconds([pyvora_command(), *command]))
         with open(path, "rb") as a, open(built, "rb") as b:
             assert a.read() == b.read(), "build did not give back the exported file"
         json_size = os.path.getsize(json_path)

@@ -14,28 +14,13 @@ take at most 2x show --full.
 
 import argparse
 import os
-import resource
-import shutil
 import statistics
-import subprocess
 import sys
-import sysconfig
 import tempfile
-import time
 
-from common import build
+from common import build, child_seconds, pyvora_command
 
 IMPORT = "import matplotlib.figure, matplotlib.backends.backend_agg"
-
-
-def child_seconds(argv):
-    """Wall and processor seconds of one child process."""
-    before = resource.getrusage(resource.RUSAGE_CHILDREN)
-    start = time.perf_counter()
-    subprocess.run(argv, check=True, stdout=subprocess.DEVNULL)
-    wall = time.perf_counter() - start
-    after = resource.getrusage(resource.RUSAGE_CHILDREN)
-    return wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
 
 
 def main():
@@ -44,7 +29,7 @@ def main():
     parser.add_argument("--dir", help="where the files are written (default: a temporary directory)")
     args = parser.parse_args()
     runs = max(args.runs, 7)
-    command = shutil.which("pyvora", path=sysconfig.get_path("scripts")) or "pyvora"
+    command = pyvora_command()
 
     protocol, description = build()
     with tempfile.TemporaryDirectory(dir=args.dir) as directory:

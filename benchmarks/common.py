@@ -1,5 +1,9 @@
-"""Helpers shared by the benchmark scripts: the largest protocol, timing and peak memory."""
+"""Helpers shared by the benchmark scripts: the largest protocol, timing (in process and of child processes) and peak memory."""
 
+import resource
+import shutil
+import subprocess
+import sysconfig
 import time
 
 MAX_DURATION = 1800.0
@@ -24,6 +28,22 @@ def timed(operation):
     elapsed = time.perf_counter() - start
     del result
     return elapsed
+
+
+def pyvora_command():
+    """The installed `pyvora` command of the interpreter that runs the benchmark."""
+    return shutil.which("pyvora", path=sysconfig.get_path("scripts")) or "pyvora"
+
+
+def child_seconds(argv):
+    """Wall-clock seconds of one child process, and the processor seconds (user + system) it
+    used: on a machine shared with other work the second is the steadier figure."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    start = time.perf_counter()
+    subprocess.run(argv, check=True, stdout=subprocess.DEVNULL)
+    wall = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
 
 
 def status_kib(field):
