@@ -14,7 +14,7 @@ from hypothesis import strategies as st
 import model
 from conftest import run_python
 from pyvora import DecodeError, Protocol
-from test_read_back import calls, every_kind
+from test_read_back import built_by, calls, every_kind
 
 
 def reordered(value, samples=np.ndarray.tolist):
@@ -40,12 +40,7 @@ def test_inverse_of_to_dict_in_any_key_order_and_sample_form(samples):
 @settings(max_examples=100, deadline=None)
 @given(st.lists(calls, max_size=12))
 def test_round_trip_of_protocols_built_by_the_methods(steps):
-    p = Protocol()
-    for name, *args in steps:
-        if name == "arbitrary":
-            p.add_arbitrary_signal(np.random.default_rng(args[0]).random(p.get_num_samples()))
-        else:
-            getattr(p, name)(*args)
+    p = built_by(steps)
     if not p.to_dict()["signals"]:
         p.add_constant_signal(0.0)  # a dict, like a file, holds at least one signal
     assert Protocol.from_dict(p.to_dict()).to_bytes() == p.to_bytes()

@@ -270,15 +270,21 @@ calls = st.one_of(
 )
 
 
-@settings(max_examples=150, deadline=None)
-@given(st.lists(calls, max_size=12))
-def test_round_trip_of_protocols_built_by_the_methods(steps):
+def built_by(steps):
+    """The protocol that a list drawn from `calls` builds."""
     p = Protocol()
     for name, *args in steps:
         if name == "arbitrary":
             p.add_arbitrary_signal(np.random.default_rng(args[0]).random(p.get_num_samples()))
         else:
             getattr(p, name)(*args)
+    return p
+
+
+@settings(max_examples=150, deadline=None)
+@given(st.lists(calls, max_size=12))
+def test_round_trip_of_protocols_built_by_the_methods(steps):
+    p = built_by(steps)
     data = p.to_bytes()
     q = Protocol.from_bytes(data)
     assert q.to_bytes() == data
