@@ -3,6 +3,7 @@
 #include "pyvora/errors.hpp"
 #include "pyvora/protocol_object.hpp"
 #include "pyvora/read_back.hpp"
+#include "pyvora/sample_list.hpp"
 
 #ifndef PYVORA_VERSION
 #error "PYVORA_VERSION (the distribution's version) comes from CMakeLists.txt"
@@ -42,11 +43,12 @@ PyObject* initialise() {
         add_class(module.get(), "Protocol", create_protocol_type);
         add_class(module.get(), "Channel", create_channel_type);
         add_class(module.get(), "Coil", create_coil_type);
-        // Added later, after the classes: reading files back and pickling.
+        // Added later, after the classes: reading files back, pickling, and the command's JSON reader.
         check_status(PyModule_AddObjectRef(module.get(), "DecodeError", decode_error_type()));
         check_status(PyModule_AddObjectRef(module.get(), "_protocol_from_bytes",
                                            restore_function(module.get())));
         check_status(PyModule_AddObjectRef(module.get(), "_enum_member", enum_member_function(module.get())));
+        check_status(PyModule_AddObjectRef(module.get(), "_read_sample_list", sample_list_function(module.get())));
         check_status(PyModule_AddStringConstant(module.get(), "__version__", PYVORA_VERSION));
         owning_interpreter = interpreter;
         cached_module = Py_NewRef(module.get());  // kept for the life of the process

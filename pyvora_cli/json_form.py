@@ -10,18 +10,17 @@ float only where the schema has a float and stays a string in a coil's name.
 msgspec does the JSON: its encoder and decoder are written in C, and its floats round-trip
 exactly. A 9,000,000-sample list is never a list of Python ints: export writes it through a
 table of digits, build reads the whole text in one msgspec pass with a decoder of the form's
-shape made from the schema, and NumPy parses the sample list's text."""
+shape made from the schema, and the extension reads each sample list's text."""
 
 import argparse
 import json
 import math
 import re
-import warnings
 from functools import cache
 from importlib import resources
 from typing import Any, Union
 
-from pyvora import DecodeError, Protocol
+from pyvora import DecodeError, Protocol, _read_sample_list
 from pyvora_cli import streams
 from pyvora_cli.names import name_text
 from pyvora_cli.streams import Trouble
@@ -186,34 +185,14 @@ def json_error(data: bytes, error: Exception) -> str:
     return words
 
 
-def integer_array(raw: memoryview) -> Any:
+def integer_array(raw: memoryview) -> memoryview | None:
     """A long JSON array of integers in the form export writes (digits and commas only) as a
-    NumPy array, parsed in C; None for any other form, which then takes the general road.
-    raw is known to be JSON: no empty element, no leading zero."""
-    try:
-        import numpy as np
-    except ImportError:
+    buffer of int16, read in C++ in one pass; None for any other spelling, which then takes the
+    general road to the same samples or the same refusal."""
+    if len(raw) < 64:
         return None
-    if raw[:1] != b"[" or raw[-1:] != b"]" or len(raw) < 64:
-        return None
-    inner = np.frombuffer(raw, np.uint8)[1:-1]
-    commas = 0
-    for start in range(0, len(inner), CHUNK * 16):  # in pieces that stay in the cache
-        part = inner[start:start + CHUNK * 16]
-        in_part = int(np.count_nonzero(part == ord(",")))
-        if np.count_nonzero(part - np.uint8(ord("0")) <= 9) + in_part != len(part):
-            return None  # anything but digits and commas
-        commas += in_part
-    # int64: a number too large for it is read as its largest value, never wrapped around.
-    with warnings.catch_warnings():
-        warnings.simplefilter("error")  # text NumPy could not read to its end: not this form
-        try:
-            samples = np.fromstring(bytes(raw[1:-1]), dtype=np.int64, sep=",")
-        except (ValueError, DeprecationWarning):
-            return None
-    if len(samples) != commas + 1 or samples.max() > 32767:  # an exact refusal takes the general road
-        return None
-    return samples.astype(np.int16)
+    samples = _read_sample_list(raw)
+    return None if samples is None else memoryview(samples).cast("h")
 
 
 def holds_samples(node: dict[str, Any]) -> bool:
@@ -260,7 +239,7 @@ def form_decoder() -> Any:
 
 def plain(value: Any, node: dict[str, Any]) -> Any:
     """What form_decoder() gave, as from_dict takes it: Structs as dicts, texts decoded, a
-    sample list read by NumPy where it has the form export writes."""
+    sample list read by the extension where it has the form export writes."""
     import msgspec
 
     node = resolve(node)

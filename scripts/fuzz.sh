@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the decoder's libFuzzer target with clang (ASan + UBSan) and runs it for a bounded
-# time over the seed corpus and the kept findings. Each input is decoded by every way of
+# Builds the libFuzzer targets with clang (ASan + UBSan) and runs each for a bounded time: the
+# protocol file decoder over its seed corpus and the kept findings, then the JSON sample-list
+# reader, checked against a plain reading of the same text, for a third of that time. Each input is decoded by every way of
 # reading samples this processor runs (scalar, SSSE3, AVX2, AVX-512), which must agree. Any
 # crash, sanitizer report, disagreement or broken round trip fails the run and leaves the
 # input in build/fuzz/artifacts/; copy it into tests/fuzz/findings/ to keep it as a regression
@@ -39,22 +40,29 @@ if [ -f build/fuzz/CMakeCache.txt ] && ! grep -qx "CMAKE_CXX_COMPILER:[A-Z]*=$(c
 fi
 cmake -S . -B build/fuzz "${generator[@]}" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DPYVORA_BUILD_MODULE=OFF -DPYVORA_BUILD_FUZZER=ON >/dev/null
-cmake --build build/fuzz --target fuzz_decoder -j2 >/dev/null
+cmake --build build/fuzz --target fuzz_decoder fuzz_sample_list -j2 >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p build/fuzz/artifacts
-echo "== fuzzing the decoder for ${seconds}s"
-set +e
-build/fuzz/fuzz_decoder -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
-  -print_final_stats=1 -artifact_prefix=build/fuzz/artifacts/ \
-  "$work" tests/fuzz/corpus tests/fuzz/findings >"$work/log" 2>&1
-status=$?
-set -e
-if [ "$status" -ne 0 ]; then
-  cat "$work/log"
-  echo "fuzz.sh: the decoder fuzzer found a problem (exit $status); input in build/fuzz/artifacts/" >&2
-  exit 1
-fi
-grep -E '^stat::(number_of_executed_units|average_exec_per_sec|new_units_added)' "$work/log" | sed 's/^stat::/  /'
+# fuzz TARGET WHAT SECONDS MAX_LEN SEED_DIR...: a fresh corpus in $work, seeded from the folders.
+fuzz() {
+  local target=$1 what=$2 time=$3 max_len=$4
+  shift 4
+  mkdir -p "$work/$target"
+  echo "== fuzzing the $what for ${time}s"
+  set +e
+  "build/fuzz/$target" -max_total_time="$time" -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
+    -print_final_stats=1 -artifact_prefix=build/fuzz/artifacts/ "$work/$target" "$@" >"$work/log" 2>&1
+  local status=$?
+  set -e
+  if [ "$status" -ne 0 ]; then
+    cat "$work/log"
+    echo "fuzz.sh: the $what fuzzer found a problem (exit $status); input in build/fuzz/artifacts/" >&2
+    exit 1
+  fi
+  grep -E '^stat::(number_of_executed_units|average_exec_per_sec|new_units_added)' "$work/log" | sed 's/^stat::/  /'
+}
+fuzz fuzz_decoder "decoder" "$seconds" 65536 tests/fuzz/corpus tests/fuzz/findings
+fuzz fuzz_sample_list "JSON sample-list reader" "$(( (seconds + 2) / 3 ))" 4096 tests/fuzz/sample_lists
 echo "fuzz: 0 findings"

@@ -3,11 +3,13 @@
 import json
 import subprocess
 import sys
+from array import array
 
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
+import pyvora
 from pyvora import DecodeError, Protocol
 from pyvora_cli.json_form import from_json, schema, to_json
 from pyvora_cli.streams import Trouble
@@ -194,3 +196,14 @@ def test_every_sample_value_is_written_as_its_digits():
         out: list = []
         samples_json(samples, out)
         assert json.loads(b"".join(out)) == samples.tolist()
+
+
+def test_the_spelling_export_writes_is_read_in_one_pass():
+    samples = array("h", [0, 9, 10, 32767, 12345] * 20)
+    text = ("[" + ",".join(map(str, samples)) + "]").encode()
+    assert pyvora._read_sample_list(text) == samples.tobytes()
+    assert pyvora._read_sample_list(memoryview(b"[" + text)[1:]) == samples.tobytes()
+    for other in (b"[]", text.replace(b",", b", "), b"[01]" + text[1:], b"[32768" + text[2:]):
+        assert pyvora._read_sample_list(other) is None
+    with pytest.raises(TypeError):
+        pyvora._read_sample_list(text.decode())

@@ -254,7 +254,8 @@ def test_decode_error_is_exported_and_documented():
     for member in (Protocol.load, Protocol.from_bytes, Protocol.to_bytes, DecodeError):
         assert member.__doc__ and len(member.__doc__) > 40
     names = [name for name in vars(pyvora) if not name.startswith("__")]
-    assert names == ["Protocol", "Channel", "Coil", "DecodeError", "_protocol_from_bytes", "_enum_member"]
+    assert names == ["Protocol", "Channel", "Coil", "DecodeError", "_protocol_from_bytes", "_enum_member",
+                     "_read_sample_list"]
 
 
 calls = st.one_of(

@@ -1,0 +1,119 @@
+#include "protocols/json/sample_list.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace protocols::json {
+namespace {
+
+constexpr std::uint64_t bytes_of(std::uint8_t b) { return 0x0101010101010101ULL * b; }
+
+// 64 bytes of text as two bit masks, bit i for byte i: the commas, and the bytes that are
+// neither a comma nor a digit.
+struct Block {
+    std::uint64_t commas = 0;
+    std::uint64_t others = 0;
+};
+
+Block classify(const char* p) noexcept {
+    Block b;
+#if defined(__SSE2__)
+    const __m128i comma = _mm_set1_epi8(',');
+    const __m128i zero = _mm_set1_epi8('0');
+    const __m128i nine = _mm_set1_epi8(9);
+    for (int k = 0; k < 4; ++k) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        const __m128i is_comma = _mm_cmpeq_epi8(v, comma);
+        const __m128i d = _mm_sub_epi8(v, zero);
+        const __m128i is_digit = _mm_cmpeq_epi8(_mm_min_epu8(d, nine), d);
+        const auto commas = static_cast<std::uint64_t>(_mm_movemask_epi8(is_comma));
+        const auto known = static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_or_si128(is_comma, is_digit)));
+        b.commas |= commas << (16 * k);
+        b.others |= (~known & 0xFFFF) << (16 * k);
+    }
+#else
+    for (int i = 0; i < 64; ++i) {
+        const auto c = static_cast<unsigned char>(p[i]);
+        b.commas |= static_cast<std::uint64_t>(c == ',') << i;
+        b.others |= static_cast<std::uint64_t>(c != ',' && c - '0' > 9) << i;
+    }
+#endif
+    return b;
+}
+
+// The sample whose digits run from start to the comma at `comma`, where start + 8 bytes are
+// readable and no byte before the comma is a comma. Sets bits of bad unless it is 1 to 5
+// digits without a leading zero and at most 32767; with no branch on the digits, so that the
+// samples are read side by side.
+std::int16_t sample_before(const char* start, const char* comma, std::uint64_t& bad) noexcept {
+    const auto length = static_cast<std::size_t>(comma - start);
+    bad |= static_cast<std::uint64_t>(length - 1 > 4);  // none, or more than five
+    const std::size_t digits = std::clamp<std::size_t>(length, 1, 5);
+    std::uint64_t x;
+    std::memcpy(&x, start, sizeof x);  // the first digit in the lowest byte
+    bad |= static_cast<std::uint64_t>(length > 1 && (x & 0xFF) == '0');  // a leading zero
+    // Only the digits stay, moved to the top with zeros before them; a borrow from a byte after
+    // them only moves upwards, and is shifted out with it. Then pairs, fours, eights combine.
+    std::uint64_t v = (x - bytes_of('0')) << (8 * (8 - digits));
+    v = (v * (10 * 256 + 1)) >> 8;
+    v = ((v & 0x00FF00FF00FF00FFULL) * (100 * 65536 + 1)) >> 16;
+    v = ((v & 0x0000FFFF0000FFFFULL) * (10000ULL * (1ULL << 32) + 1)) >> 32;
+    const auto value = static_cast<std::uint32_t>(v);
+    bad |= static_cast<std::uint64_t>(value > 32767);
+    return static_cast<std::int16_t>(value);
+}
+
+}  // namespace
+
+std::size_t sample_list_length(std::string_view text) noexcept {
+    std::size_t commas = 0;
+    const char* p = text.data();
+    const char* const end = text.data() + text.size();
+    for (; end - p >= 64; p += 64) commas += static_cast<std::size_t>(std::popcount(classify(p).commas));
+    return commas + static_cast<std::size_t>(std::count(p, end, ',')) + 1;
+}
+
+bool read_sample_list(std::string_view text, std::span<std::int16_t> out) noexcept {
+    if (text.size() < 3 || text.front() != '[' || text.back() != ']') return false;
+    const char* const end = text.data() + text.size() - 1;  // the closing bracket
+    const char* start = text.data() + 1;                     // of the sample being read
+    std::size_t n = 0;
+    // Whole blocks, while 8 bytes past each of their commas are still in the text.
+    std::uint64_t bad = 0;
+    for (const char* block = start; end - block >= 64 + 8 && bad == 0; block += 64) {
+        const Block b = classify(block);
+        bad |= b.others;
+        for (std::uint64_t commas = b.commas; commas != 0; commas &= commas - 1) {
+            const char* const comma = block + std::countr_zero(commas);
+            if (n == out.size()) return false;
+            out[n++] = sample_before(start, comma, bad);
+            start = comma + 1;
+        }
+    }
+    if (bad != 0) return false;
+    // The rest, byte by byte. Six digits are already too many: the largest sample has five.
+    const char* p = start;
+    for (;;) {
+        start = p;
+        std::uint32_t value = 0;
+        while (p != end && p - start < 6 && static_cast<unsigned char>(*p - '0') <= 9) {
+            value = value * 10 + static_cast<std::uint32_t>(*p - '0');
+            ++p;
+        }
+        const auto digits = p - start;
+        if (digits == 0 || digits == 6 || (digits > 1 && *start == '0') || value > 32767 || n == out.size()) {
+            return false;
+        }
+        out[n++] = static_cast<std::int16_t>(value);
+        if (p == end) return n == out.size();
+        if (*p != ',') return false;
+        ++p;
+    }
+}
+
+}  // namespace protocols::json

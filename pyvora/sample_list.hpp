@@ -1,0 +1,12 @@
+// pyvora._read_sample_list: the JSON form's long sample lists read in C++ for the command.
+#pragma once
+
+#include "pyvora/python.hpp"
+
+namespace pyvora {
+
+// pyvora._read_sample_list(text): the samples of a JSON sample list spelt as export writes it,
+// as bytes of native int16, or None for any other spelling. Created once, bound to the module.
+PyObject* sample_list_function(PyObject* module);
+
+}  // namespace pyvora

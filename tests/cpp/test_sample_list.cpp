@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/fuzz/sample_list_law.hpp"
+
+namespace {
+
+std::vector<std::int16_t> read(const std::string& text) {
+    std::vector<std::int16_t> out(protocols::json::sample_list_length(text));
+    if (!protocols::json::read_sample_list(text, out)) out.assign({-1});
+    return out;
+}
+
+// A list long enough for the block reader, with each sample's text given by `spell`.
+template <class F>
+std::string long_list(std::size_t n, F spell) {
+    std::string text = "[";
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i > 0) text += ',';
+        text += spell(i);
+    }
+    return text + "]";
+}
+
+TEST(SampleList, ReadsTheSpellingExportWrites) {
+    EXPECT_EQ(read("[0]"), (std::vector<std::int16_t>{0}));
+    EXPECT_EQ(read("[32767,0,10,9,12345]"), (std::vector<std::int16_t>{32767, 0, 10, 9, 12345}));
+    const std::string text = long_list(1000, [](std::size_t i) { return std::to_string(i * 37 % 32768); });
+    const auto samples = read(text);
+    ASSERT_EQ(samples.size(), 1000u);
+    for (std::size_t i = 0; i < 1000; ++i) EXPECT_EQ(samples[i], static_cast<std::int16_t>(i * 37 % 32768));
+}
+
+TEST(SampleList, LeavesEveryOtherSpellingToTheGeneralReader) {
+    for (const char* text : {"[]", "[ 1]", "[1 ]", "[1,]", "[,1]", "[1,,2]", "[01]", "[00]", "[-0]", "[+1]",
+                             "[32768]", "[100000]", "[000001]", "[1.0]", "[1e2]", "1,2", "[1,2", "[\"1\"]"}) {
+        EXPECT_EQ(read(text), (std::vector<std::int16_t>{-1})) << text;
+    }
+}
+
+// Every kind of bad piece, at every position of a long list: the block reader and the byte
+// reader meet at the end of the text, and either may be the one that sees it.
+TEST(SampleList, AgreesWithThePlainReadingWherePiecesGoWrong) {
+    const std::vector<std::string> bad = {"", "32768", "99999", "012", "0000", "123456", " 1", "1 ", "-1", "a", "1]"};
+    for (const auto& piece : bad) {
+        for (std::size_t at = 0; at < 40; ++at) {
+            const std::string text = long_list(40, [&](std::size_t i) { return i == at ? piece : std::to_string(i * 811); });
+            EXPECT_TRUE(fuzz::sample_list_law_holds(text)) << text;
+            std::vector<std::int16_t> room(41);
+            EXPECT_FALSE(protocols::json::read_sample_list(text, room));
+        }
+    }
+}
+
+TEST(SampleList, AgreesWithThePlainReadingOnRandomTexts) {
+    std::mt19937 random(7);
+    const std::string alphabet = "0123456789,,,0 ]-";
+    for (int round = 0; round < 20000; ++round) {
+        std::string text = long_list(random() % 40, [&](std::size_t) { return std::to_string(random() % 40000); });
+        for (unsigned k = random() % 3; k > 0; --k) text[random() % text.size()] = alphabet[random() % alphabet.size()];
+        ASSERT_TRUE(fuzz::sample_list_law_holds(text)) << text;
+    }
+}
+
+}  // namespace
