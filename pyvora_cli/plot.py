@@ -18,6 +18,7 @@ import functools
 import hashlib
 import io
 import os
+import sys
 from typing import TYPE_CHECKING, Any
 
 from pyvora import Protocol
@@ -52,6 +53,7 @@ MAX_PROBLEM_LINES = 50  # beyond that the picture would grow without bound; `che
 
 # Geometry in inches, fixed so that the picture's size does not depend on the fonts.
 LEFT, RIGHT, HEADER, ROW, ROW_GAP, AXIS, PROBLEM_LINE = 1.25, 0.25, 1.0, 0.62, 0.12, 0.5, 0.19
+LABEL_PAD = 18.0  # points between a row's frame and its label, room for the scale's ticks
 
 
 def figure(protocol: Protocol, name: str | None = None, *, sha256: str | None = None, width: float = 12.0,
@@ -71,7 +73,9 @@ def figure(protocol: Protocol, name: str | None = None, *, sha256: str | None = 
 
     The figure is built without pyplot (no global state) on the Agg canvas. In IPython or
     Jupyter it shows as the cell's value, as a PNG; fig.savefig("x.png"), "x.svg" or "x.pdf"
-    writes it.
+    writes it. The rows share one Axes; fig.rows maps each row's label ("A1" ... "B
+    modulation") to what it drew: its label, background, texts, lines and patches. Texts are
+    drawn without font hinting.
 
     Args:
         protocol: the protocol to draw; it is not changed.
@@ -85,6 +89,7 @@ def figure(protocol: Protocol, name: str | None = None, *, sha256: str | None = 
         ImportError: matplotlib (pip install "pyvora[plot]") or NumPy is not installed.
     """
     from matplotlib.backends.backend_agg import FigureCanvasAgg
+    from matplotlib.transforms import blended_transform_factory
 
     settings = protocol.to_dict()
     problems = protocol.find_problems()
@@ -106,22 +111,26 @@ def figure(protocol: Protocol, name: str | None = None, *, sha256: str | None = 
                  weight="bold" if i == 0 else "normal", va="center", family="monospace" if i == 1 else None,
                  parse_math=False)  # names are text: a "$" in one is no formula
 
-    axes: list[Axes] = []
+    # One Axes holds every row, in inches up from its bottom: one time axis, and none of the
+    # per-Axes machinery (ticks, spines, layout) six times over.
+    span = len(ROWS) * ROW + (len(ROWS) - 1) * ROW_GAP
+    ax = fig.add_axes((LEFT / width, y(HEADER + span), 1 - (LEFT + RIGHT) / width, span / height))
+    ax.set_frame_on(False)  # each row draws its own frame
+    ax.set_ylim(0.0, span)
+    ax.set_yticks([])
+    ax.set_xlim(0.0, drawing.span)
+    ax.set_xlabel("time (s)", fontsize=8.5)
+    ax.tick_params(axis="x", labelsize=8)
+    columns = max(1, round((width - LEFT - RIGHT) * dpi))
+    rows: dict[str, _Row] = fig.rows  # type: ignore[attr-defined]
     for i, row in enumerate(ROWS):
-        top = HEADER + i * (ROW + ROW_GAP)
-        ax = fig.add_axes((LEFT / width, y(top + ROW), 1 - (LEFT + RIGHT) / width, ROW / height),
-                          sharex=axes[0] if axes else None)
-        axes.append(ax)
-        drawing.row(ax, *row, columns=max(1, round((width - LEFT - RIGHT) * dpi)))
-    for ax in axes[:-1]:
-        ax.xaxis.set_visible(False)  # the bottom row's axis serves all; ticks are costly to draw
-    axes[-1].set_xlim(0.0, drawing.span)
-    axes[-1].set_xlabel("time (s)", fontsize=8.5)
+        rows[row[0]] = drawing.row(ax, span - i * (ROW + ROW_GAP) - ROW, *row, columns=columns)
     if drawing.span > drawing.duration:  # a longer arbitrary signal widened the axis
-        for ax in axes:
-            ax.axvline(drawing.duration, color="black", linewidth=1.0)
-        axes[0].text(drawing.duration, 1.02, "session end", transform=axes[0].get_xaxis_transform(),
-                     fontsize=7.5, ha="center", va="bottom")
+        for drawn in rows.values():
+            drawn.line([drawing.duration] * 2, [drawn.low, drawn.high], color="black", linewidth=1.0)
+        top = rows[ROWS[0][0]]
+        top.texts.append(ax.text(drawing.duration, 1.02, "session end", fontsize=7.5, ha="center", va="bottom",
+                                 transform=blended_transform_factory(ax.transData, top.box)))
 
     below = HEADER + len(ROWS) * (ROW + ROW_GAP) + AXIS
     if problems:
@@ -153,6 +162,18 @@ def _figure_class() -> type[Figure]:
 
         __module__ = __name__
         __qualname__ = "ProtocolFigure"
+
+        def __init__(self, *args: Any, **kwargs: Any):
+            super().__init__(*args, **kwargs)
+            self.rows: dict[str, _Row] = {}  # by label ("A1" ... "B modulation"): what each drew
+
+        def draw(self, renderer: Any) -> None:
+            # Unhinted glyphs: FreeType's hinting is much of what drawing the texts costs, and
+            # at these sizes the texts read as well without it.
+            import matplotlib
+
+            with matplotlib.rc_context({"text.hinting": "none"}):
+                super().draw(renderer)
 
         def _repr_png_(self) -> bytes:
             buffer = io.BytesIO()
@@ -232,63 +253,59 @@ class _Drawing:
         note = " (the signal save() adds to an empty table)" if self.added_by_save else ""
         return f"{KIND_NAMES[kind]} #{index}: {parameters}{note}"
 
-    def row(self, ax: Axes, label: str, channel: str, field: str, columns: int) -> None:
+    def row(self, ax: Axes, bottom: float, label: str, channel: str, field: str, columns: int) -> _Row:
+        """Draw one row, whose frame's bottom is `bottom` inches up the Axes."""
         enabled = self.settings[channel]["enabled"]
         source = self.settings[channel][field]
-        ax.set_ylim(-0.08, 1.08)
-        ax.set_yticks([])
-        ax.tick_params(labelsize=8)
-        ax.set_ylabel(label.replace(" ", "\n") + ("" if enabled else "\ndisabled"), rotation=0,
-                      ha="right", va="center", fontsize=9, labelpad=8, weight="bold",
-                      color="black" if enabled else GREY_INK)
-        if not enabled:
-            ax.set_facecolor(GREY_BACKGROUND)
-            for spine in ax.spines.values():
-                spine.set_color(GREY_INK)
+        index = None if source["external_selected"] else source["internal"]
+        arbitrary = index is not None and index < len(self.signals) and self.signals[index]["kind"] == "Arbitrary"
+        row = _Row(ax, bottom, -0.08, 1.42 if arbitrary else 1.08, enabled)  # room above full scale for the labels
+        row.label = row.text(0.0, 0.5, label.replace(" ", "\n") + ("" if enabled else "\ndisabled"),
+                             offset=-LABEL_PAD, ha="right", va="center", fontsize=9, weight="bold",
+                             color="black" if enabled else GREY_INK)
 
-        if source["external_selected"]:
+        if index is None:
             number = source["external"]
             if number < self.inputs:
-                self.band(ax, BAND["external"], f"external input {number}", enabled)
+                self.band(row, BAND["external"], f"external input {number}")
             else:
-                self.band(ax, BAND["missing"], f"external input {number} does not exist: the machine has "
-                          f"{self.inputs} (0 to {self.inputs - 1})", enabled, missing=True)
-            return
-        index = source["internal"]
-        if index >= len(self.signals):
+                self.band(row, BAND["missing"], f"external input {number} does not exist: the machine has "
+                          f"{self.inputs} (0 to {self.inputs - 1})", missing=True)
+        elif index >= len(self.signals):
             count = len(self.signals)
-            self.band(ax, BAND["missing"], f"signal #{index} does not exist: the table has {count} "
-                      f"signal{'s' if count != 1 else ''}", enabled, missing=True)
-            return
-        signal = self.signals[index]
-        if signal["kind"] == "Arbitrary":
-            self.arbitrary(ax, index, signal["samples"], enabled, columns)
-        elif signal["kind"] == "MixedSignal":
+            self.band(row, BAND["missing"], f"signal #{index} does not exist: the table has {count} "
+                      f"signal{'s' if count != 1 else ''}", missing=True)
+        elif arbitrary:
+            self.arbitrary(row, index, self.signals[index]["samples"], columns)
+        elif self.signals[index]["kind"] == "MixedSignal":
+            signal = self.signals[index]
             parts = "  ·  ".join(self.describe(part) for part in (signal["a_idx"], signal["b_idx"]))
-            self.band(ax, BAND["MixedSignal"], self.describe(index), enabled, detail=parts)
+            self.band(row, BAND["MixedSignal"], self.describe(index), detail=parts)
         else:
-            self.band(ax, BAND[signal["kind"]], self.describe(index), enabled)
+            self.band(row, BAND[self.signals[index]["kind"]], self.describe(index))
+        return row
 
-    def band(self, ax: Axes, colour: str, text: str, enabled: bool, *, detail: str | None = None,
-             missing: bool = False) -> None:
+    def band(self, row: _Row, colour: str, text: str, *, detail: str | None = None, missing: bool = False) -> None:
         from matplotlib.patches import Rectangle
 
+        enabled = row.enabled
         face = colour if enabled else GREY_BAND
         ink = (PROBLEM if missing else "black") if enabled else GREY_INK
         edge = (PROBLEM if missing else "none") if enabled else GREY_INK if missing else "none"
-        ax.add_patch(Rectangle((0.0, 0.1), self.duration, 0.8, facecolor=face, edgecolor=edge,
-                               linewidth=1.0, linestyle="--"))
-        ax.text(0.006, 0.5 if detail is None else 0.64, text, transform=ax.transAxes, va="center",
-                fontsize=8.5, color=ink, parse_math=False)
+        row.add(Rectangle((0.0, 0.1), self.duration, 0.8, facecolor=face, edgecolor=edge, linewidth=1.0,
+                          linestyle="--", transform=row.data))
+        row.text(0.006, 0.5 if detail is None else 0.64, text, va="center", fontsize=8.5, color=ink)
         if detail is not None:
             detail_ink = PROBLEM if enabled and "does not exist" in detail else ink
-            ax.text(0.006, 0.3, detail, transform=ax.transAxes, va="center", fontsize=7.5, color=detail_ink,
-                    parse_math=False)
+            row.text(0.006, 0.3, detail, va="center", fontsize=7.5, color=detail_ink)
 
-    def arbitrary(self, ax: Axes, index: int, samples: np.ndarray, enabled: bool, columns: int) -> None:
+    def arbitrary(self, row: _Row, index: int, samples: np.ndarray, columns: int) -> None:
         import numpy as np
+        from matplotlib.markers import TICKLEFT
+        from matplotlib.patches import Rectangle
 
         count = len(samples)
+        enabled = row.enabled
         ink = ENVELOPE if enabled else GREY_INK
         text = self.describe(index)
         if count:
@@ -301,25 +318,90 @@ class _Drawing:
             x = np.repeat(starts / self.rate, 2)
             pairs = np.column_stack((low, high))
             pairs[1::2] = pairs[1::2, ::-1].copy()
-            y = pairs.ravel() / FULL_SCALE
-            ax.plot(x, y, color=ink, linewidth=0.8, solid_joinstyle="miter")
+            row.line(x, pairs.ravel() / FULL_SCALE, color=ink, linewidth=0.8, solid_joinstyle="miter")
             text += f", min {int(low.min())}, max {int(high.max())} (of {FULL_SCALE})"
-        ax.set_ylim(-0.08, 1.42)  # room above full scale for the labels
-        ax.set_yticks([0.0, 1.0], ["0", "1"])
-        ax.tick_params(axis="y", labelsize=7, colors=ink if enabled else GREY_INK)
-        ax.text(0.006, 0.97, text, transform=ax.transAxes, va="top", fontsize=8,
-                color="black" if enabled else GREY_INK)
+        # The scale: ticks at no signal and at full scale, as an Axes would draw them.
+        row.line([0.0, 0.0], [0.0, 1.0], frame=True, marker=TICKLEFT, markersize=3.5, markeredgewidth=0.8,
+                 linestyle="none", color=ink, clip_on=False)
+        for value in (0, 1):
+            row.text(0.0, (value - row.low) / (row.high - row.low), str(value), offset=-5.5, ha="right",
+                     va="center_baseline", fontsize=7, color=ink)
+        row.text(0.006, 0.97, text, va="top", fontsize=8, color="black" if enabled else GREY_INK)
         if count != self.num_samples:
             end = count / self.rate
             mark = PROBLEM if enabled else GREY_INK
-            ax.axvline(end, color=mark, linestyle="--", linewidth=1.2)
+            row.line([end, end], [row.low, row.high], color=mark, linestyle="--", linewidth=1.2)
             if end < self.duration:
-                ax.axvspan(end, self.duration, ymax=0.74, facecolor="none", edgecolor=mark, hatch="//",
-                           linewidth=0.0)
-            ax.text(0.994, 0.97, f"length mismatch: {count} samples ({float_text(end)} s), the session has "
-                    f"{self.num_samples} ({float_text(self.duration)} s)", transform=ax.transAxes,
-                    ha="right", va="top", fontsize=8, color=mark,
-                    bbox={"facecolor": "white" if enabled else GREY_BACKGROUND, "edgecolor": "none", "pad": 1.0})
+                row.add(Rectangle((end, row.low), self.duration - end, 0.74 * (row.high - row.low),
+                                  facecolor="none", edgecolor=mark, hatch="//", linewidth=0.0, transform=row.data))
+            row.text(0.994, 0.97, f"length mismatch: {count} samples ({float_text(end)} s), the session has "
+                     f"{self.num_samples} ({float_text(self.duration)} s)", ha="right", va="top", fontsize=8,
+                     color=mark, bbox={"facecolor": "white" if enabled else GREY_BACKGROUND, "edgecolor": "none",
+                                       "pad": 1.0})
+
+
+class _Row:
+    """One row of the figure: a band of its one Axes, with time across and the row's own values
+    (low to high) up, framed like an Axes of its own; it keeps what it drew."""
+
+    def __init__(self, ax: Axes, bottom: float, low: float, high: float, enabled: bool):
+        from matplotlib.patches import Rectangle
+        from matplotlib.transforms import Affine2D, BboxTransformTo, blended_transform_factory
+
+        self.ax, self.low, self.high, self.enabled = ax, low, high, enabled
+        fig = ax.get_figure(root=True)
+        assert fig is not None
+        self.points = fig.dpi_scale_trans  # inches to the canvas, for offsets in points
+        scale = ROW / (high - low)
+        # (seconds, value) to the canvas; and the row's fractions of width and height, as an
+        # Axes' transAxes.
+        self.data = Affine2D().scale(1.0, scale).translate(0.0, bottom - low * scale) + ax.transData
+        self.box = BboxTransformTo(self._bbox(blended_transform_factory(ax.transAxes, self.data)))
+        self.texts: list[Any] = []
+        self.lines: list[Any] = []
+        self.patches: list[Any] = []
+        # The face under everything, the edge over it, as an Axes draws its patch and spines.
+        face, edge = (("white", "black") if enabled else (GREY_BACKGROUND, GREY_INK))
+        self.background = Rectangle((0.0, 0.0), 1.0, 1.0, transform=self.box, facecolor=face,
+                                    edgecolor="none", zorder=0)
+        # add_artist, not add_patch or add_line: the limits are set, so the artists' extents
+        # need not be found for them.
+        ax.add_artist(self.background)
+        ax.add_artist(Rectangle((0.0, 0.0), 1.0, 1.0, transform=self.box, facecolor="none", edgecolor=edge,
+                                linewidth=0.8, zorder=2.5))
+        self.label: Any = None
+
+    def _bbox(self, frame: Any) -> Any:
+        from matplotlib.transforms import Bbox, TransformedBbox
+
+        return TransformedBbox(Bbox([[0.0, self.low], [1.0, self.high]]), frame)
+
+    def add(self, patch: Any) -> None:
+        """A patch drawn inside the row's frame."""
+        self.ax.add_artist(patch)
+        patch.set_clip_path(self.background)
+        self.patches.append(patch)
+
+    def line(self, x: Any, y: Any, *, frame: bool = False, **style: Any) -> None:
+        """A line in seconds and values, or with frame=True in fractions of the width and values."""
+        from matplotlib.lines import Line2D
+        from matplotlib.transforms import blended_transform_factory
+
+        transform = blended_transform_factory(self.ax.transAxes, self.data) if frame else self.data
+        line = Line2D(x, y, transform=transform, **style)
+        self.ax.add_artist(line)
+        if line.get_clip_on():
+            line.set_clip_path(self.background)
+        self.lines.append(line)
+
+    def text(self, x: float, y: float, text: str, *, offset: float = 0.0, **style: Any) -> Any:
+        """A text at fractions of the row's width and height, moved by offset points across."""
+        from matplotlib.transforms import ScaledTranslation
+
+        transform = self.box + ScaledTranslation(offset / 72, 0.0, self.points) if offset else self.box
+        drawn = self.ax.text(x, y, text, transform=transform, parse_math=False, **style)
+        self.texts.append(drawn)
+        return drawn
 
 
 def _header(settings: dict[str, Any], name: str | None, digest: str, num_samples: int,
@@ -383,6 +465,10 @@ def run(args: argparse.Namespace) -> int:
         output = os.path.splitext(path)[0] + ".png"
     if os.path.splitext(output)[1].lower() not in FORMATS:
         raise Trouble(f"{name_text(output)}: the picture's name must end in .png, .svg or .pdf")
+    if "numpy" not in sys.modules:
+        # Drawing does no linear algebra: one BLAS thread spares NumPy's import starting a
+        # pool of them, one for each core, that only spin.
+        os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
     try:
         import matplotlib  # noqa: F401  (fails here, before any work, when it is missing)
     except ImportError:

@@ -22,19 +22,16 @@ ROWS = ["A1", "A2", "A\nmodulation", "B1", "B2", "B\nmodulation"]
 
 
 def rows(fig):
-    """{row label: axes}, the label without the trailing 'disabled' line."""
-    return {ax.get_ylabel().removesuffix("\ndisabled"): ax for ax in fig.axes}
+    """{row label as drawn, without the trailing 'disabled' line: row}"""
+    return {row.label.get_text().removesuffix("\ndisabled"): row for row in fig.rows.values()}
 
 
 def texts(fig):
-    found = [t.get_text() for t in fig.texts]
-    for ax in fig.axes:
-        found += [t.get_text() for t in ax.texts] + [ax.get_ylabel()]
-    return found
+    return [t.get_text() for t in fig.texts] + [t.get_text() for ax in fig.axes for t in ax.texts]
 
 
-def envelope_line(ax):
-    (line,) = ax.lines[:1]
+def envelope_line(row):
+    (line,) = row.lines[:1]
     return line
 
 
@@ -50,12 +47,12 @@ def test_envelope_keeps_each_columns_minimum_and_maximum(duration):
     p.add_arbitrary_signal(samples)
     stored = p.to_dict()["signals"][0]["samples"]
     fig = figure(p)
-    ax = rows(fig)["A1"]
-    x, y = envelope_line(ax).get_data()
+    row = rows(fig)["A1"]
+    x, y = envelope_line(row).get_data()
     starts = np.rint(np.asarray(x[::2]) * RATE).astype(int)
     ends = np.rint(np.asarray(y) * 32767).reshape(-1, 2)  # each column's two ends, in either order
     low, high = ends.min(axis=1), ends.max(axis=1)
-    columns = ax.get_window_extent().width  # pixel columns of the time axis
+    columns = row.ax.get_window_extent().width  # pixel columns of the time axis
     assert starts[0] == 0 and np.all(np.diff(starts) > 0)
     assert np.diff(np.append(starts, n)).max() <= math.ceil(n / columns)
     assert len(starts) >= min(n, columns - 1)
@@ -113,15 +110,16 @@ def test_a_disabled_channels_rows_are_grey_and_marked():
         p.set_amplitude_source(coil, 1)
     by_row = rows(figure(p))
     for label in ROWS:
-        ax = by_row[label]
-        inks = ([t.get_color() for t in ax.texts] + [line.get_color() for line in ax.lines]
-                + [patch.get_facecolor() for patch in ax.patches] + [ax.yaxis.label.get_color()])
+        row = by_row[label]
+        inks = ([t.get_color() for t in row.texts] + [line.get_color() for line in row.lines]
+                + [patch.get_facecolor() for patch in row.patches])
+        background = row.background.get_facecolor()
         if label.startswith("B"):
-            assert ax.get_ylabel().endswith("\ndisabled")
-            assert is_grey(ax.get_facecolor()) and to_rgb(ax.get_facecolor()) != (1, 1, 1)
+            assert row.label.get_text().endswith("\ndisabled")
+            assert is_grey(background) and to_rgb(background) != (1, 1, 1)
             assert all(is_grey(ink) for ink in inks), label
         else:
-            assert not ax.get_ylabel().endswith("disabled") and to_rgb(ax.get_facecolor()) == (1, 1, 1)
+            assert not row.label.get_text().endswith("disabled") and to_rgb(background) == (1, 1, 1)
             assert not all(is_grey(ink) for ink in inks), label
 
 
@@ -132,13 +130,14 @@ def test_an_arbitrary_signal_of_another_length_is_drawn_over_its_own_and_marked(
     p.add_arbitrary_signal(np.full(p.get_num_samples(), 0.5))
     p.set_session_duration(then)
     fig = figure(p)
-    ax = rows(fig)["A1"]
-    x, _ = envelope_line(ax).get_data()
-    assert x[-1] < first <= x[-1] + 2 * first / ax.get_window_extent().width
-    assert ax.get_xlim() == (0.0, max(first, then))
+    row = rows(fig)["A1"]
+    x, _ = envelope_line(row).get_data()
+    assert x[-1] < first <= x[-1] + 2 * first / row.ax.get_window_extent().width
+    assert row.ax.get_xlim() == (0.0, max(first, then))
     mark = f"length mismatch: {int(first * RATE)} samples ({first} s), the session has {int(then * RATE)} ({then} s)"
     assert mark in texts(fig)
-    marks = [line.get_xdata()[0] for line in ax.lines[1:]]  # vertical lines: the signal's end, the session's
+    marks = [line.get_xdata()[0] for line in row.lines[2:]]  # after the envelope and the scale's ticks:
+    # vertical lines at the signal's end and at the session's
     assert marks == ([first] if first < then else [first, then])
 
 
