@@ -214,7 +214,9 @@ def save(fig: Figure, path: str) -> None:
     metadata: dict[str, Any] = {".png": {"Software": None}, ".svg": {"Date": None, "Creator": None},
                                 ".pdf": {"CreationDate": None, "Creator": None, "Producer": None}}[extension]
     with matplotlib.rc_context({"svg.hashsalt": "pyvora"}):
-        fig.savefig(path, format=extension[1:], metadata=metadata)
+        # zlib's fastest level: for these pictures about half the time of its default, and no larger.
+        options: dict[str, Any] = {"pil_kwargs": {"compress_level": 1}} if extension == ".png" else {}
+        fig.savefig(path, format=extension[1:], metadata=metadata, **options)
 
 
 class _Drawing:
