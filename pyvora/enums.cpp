@@ -135,14 +135,7 @@ PyObject* create_enum(const EnumDescription& d, PyTypeObject*& slot) {
 
 }  // namespace
 
-PyObject* enum_member_function(PyObject* module) {
-    if (lookup == nullptr) {
-        Ref name = Ref::steal(PyModule_GetNameObject(module));
-        if (!name) return nullptr;
-        lookup = PyCFunction_NewEx(&enum_member_definition, nullptr, name.get());
-    }
-    return lookup;
-}
+PyObject* enum_member_function(PyObject* module) { return module_function(lookup, enum_member_definition, module); }
 
 PyObject* create_coil_type() { return create_enum(COIL, coil_class); }
 PyObject* create_channel_type() { return create_enum(CHANNEL, channel_class); }

@@ -41,4 +41,15 @@ private:
     PyObject* p_ = nullptr;
 };
 
+// A function of the module, bound to its name, created once into `slot` and kept there for the
+// life of the process; null with the exception set when it cannot be made.
+inline PyObject* module_function(PyObject*& slot, PyMethodDef& definition, PyObject* module) {
+    if (slot == nullptr) {
+        Ref name = Ref::steal(PyModule_GetNameObject(module));
+        if (!name) return nullptr;
+        slot = PyCFunction_NewEx(&definition, nullptr, name.get());
+    }
+    return slot;
+}
+
 }  // namespace pyvora

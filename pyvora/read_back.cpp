@@ -111,14 +111,7 @@ void raise_decode_error(std::string_view message, std::string_view path, std::op
     throw PythonError{};
 }
 
-PyObject* restore_function(PyObject* module) {
-    if (restore == nullptr) {
-        Ref name = Ref::steal(PyModule_GetNameObject(module));
-        if (!name) return nullptr;
-        restore = PyCFunction_NewEx(&restore_definition, nullptr, name.get());
-    }
-    return restore;
-}
+PyObject* restore_function(PyObject* module) { return module_function(restore, restore_definition, module); }
 
 namespace methods {
 

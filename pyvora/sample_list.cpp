@@ -36,13 +36,6 @@ PyObject* function = nullptr;  // kept for the process
 
 }  // namespace
 
-PyObject* sample_list_function(PyObject* module) {
-    if (function == nullptr) {
-        Ref name = Ref::steal(PyModule_GetNameObject(module));
-        if (!name) return nullptr;
-        function = PyCFunction_NewEx(&definition, nullptr, name.get());
-    }
-    return function;
-}
+PyObject* sample_list_function(PyObject* module) { return module_function(function, definition, module); }
 
 }  // namespace pyvora
