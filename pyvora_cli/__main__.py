@@ -1,5 +1,5 @@
 import sys
 
-from pyvora_cli.command import main
+from pyvora_cli.command import console
 
-sys.exit(main())
+sys.exit(console())

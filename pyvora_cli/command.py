@@ -4,6 +4,7 @@ other failure, is one line on standard error ("FILE: <reason>" or "pyvora: <reas
 status 2 and no traceback. File names are written as pyvora_cli.names writes them."""
 
 import argparse
+import gc
 import sys
 
 import pyvora
@@ -174,3 +175,17 @@ def main(argv: list[str] | None = None) -> int:
             complain(str(failure))
         return TROUBLE
     return status
+
+
+def console() -> int:
+    """The `pyvora` command as a process runs it: main(), in a process that ends with it.
+
+    At the exit every object is frozen, so the interpreter's shutdown skips collecting them:
+    all it would find is what the imports made (matplotlib's objects are many), walked once
+    more. Nothing needs that collection: every file is written and closed, and the output
+    flushed, before main() returns.
+    """
+    try:
+        return main()
+    finally:
+        gc.freeze()
