@@ -9,25 +9,20 @@ into the same directory. Each includes starting the interpreter and loading its 
 of wall-clock and of processor time are compared with show --full's.
 """
 
-import argparse
 import os
 import statistics
 import subprocess
 import sys
 import tempfile
 
-from common import build, child_seconds, pyvora_command
+from common import build, child_seconds, pyvora_command, runs_and_directory
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--runs", type=int, default=7, help="timed runs of each (at least 7)")
-    parser.add_argument("--dir", help="where the files are written (default: a temporary directory)")
-    args = parser.parse_args()
-    runs = max(args.runs, 7)
+    runs, directory_option = runs_and_directory(__doc__)
 
     protocol, description = build()
-    with tempfile.TemporaryDirectory(dir=args.dir) as directory:
+    with tempfile.TemporaryDirectory(dir=directory_option) as directory:
         path, json_path, built = (os.path.join(directory, name) for name in ("bench.vora", "bench.json", "built.vora"))
         protocol.save(path)
         del protocol

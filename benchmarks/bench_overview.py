@@ -10,7 +10,6 @@ user runs it with its output going to /dev/null: `pyvora show FILE` against
 interpreter and loading the file.
 """
 
-import argparse
 import os
 import shutil
 import statistics
@@ -20,7 +19,7 @@ import sysconfig
 import tempfile
 import time
 
-from common import build, timed
+from common import build, runs_and_directory, timed
 
 
 def command_seconds(args):
@@ -38,11 +37,7 @@ def line(name, times, reference):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--runs", type=int, default=7, help="timed runs of each (at least 7)")
-    parser.add_argument("--dir", help="where the protocol file is written (default: a temporary directory)")
-    args = parser.parse_args()
-    runs = max(args.runs, 7)
+    runs, directory_option = runs_and_directory(__doc__, "the protocol file is written")
 
     protocol, description = build()
     protocol.to_dict(), str(protocol)  # warm-up: NumPy loaded, allocator primed
@@ -58,7 +53,7 @@ def main():
     for name, times in in_process.items():
         print(line(name, times, reference))
 
-    with tempfile.TemporaryDirectory(dir=args.dir) as directory:
+    with tempfile.TemporaryDirectory(dir=directory_option) as directory:
         path = os.path.join(directory, "bench.vora")
         protocol.save(path)
         del protocol

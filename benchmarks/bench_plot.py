@@ -12,27 +12,22 @@ child, which a busy machine distorts less, and their ratios to show --full's; pl
 take at most 2x show --full.
 """
 
-import argparse
 import os
 import statistics
 import sys
 import tempfile
 
-from common import build, child_seconds, pyvora_command
+from common import build, child_seconds, pyvora_command, runs_and_directory
 
 IMPORT = "import matplotlib.figure, matplotlib.backends.backend_agg"
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--runs", type=int, default=7, help="timed runs of each (at least 7)")
-    parser.add_argument("--dir", help="where the files are written (default: a temporary directory)")
-    args = parser.parse_args()
-    runs = max(args.runs, 7)
+    runs, directory_option = runs_and_directory(__doc__)
     command = pyvora_command()
 
     protocol, description = build()
-    with tempfile.TemporaryDirectory(dir=args.dir) as directory:
+    with tempfile.TemporaryDirectory(dir=directory_option) as directory:
         path = os.path.join(directory, "bench.vora")
         picture = os.path.join(directory, "bench.png")
         protocol.save(path)

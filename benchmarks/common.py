@@ -1,5 +1,6 @@
 """Helpers shared by the benchmark scripts: the largest protocol, timing (in process and of child processes) and peak memory."""
 
+import argparse
 import resource
 import shutil
 import subprocess
@@ -7,6 +8,15 @@ import sysconfig
 import time
 
 MAX_DURATION = 1800.0
+
+
+def runs_and_directory(doc, written="the files are written"):
+    """The --runs (at least 7) and --dir options every end-to-end benchmark takes."""
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
+    parser.add_argument("--runs", type=int, default=7, help="timed runs of each (at least 7)")
+    parser.add_argument("--dir", help=f"where {written} (default: a temporary directory)")
+    args = parser.parse_args()
+    return max(args.runs, 7), args.dir
 
 
 def build():

@@ -348,17 +348,18 @@ class _Row:
 
     def __init__(self, ax: Axes, bottom: float, low: float, high: float, enabled: bool):
         from matplotlib.patches import Rectangle
-        from matplotlib.transforms import Affine2D, BboxTransformTo, blended_transform_factory
+        from matplotlib.transforms import Affine2D, Bbox, BboxTransformTo, TransformedBbox, blended_transform_factory
 
         self.ax, self.low, self.high, self.enabled = ax, low, high, enabled
         fig = ax.get_figure(root=True)
         assert fig is not None
         self.points = fig.dpi_scale_trans  # inches to the canvas, for offsets in points
         scale = ROW / (high - low)
-        # (seconds, value) to the canvas; and the row's fractions of width and height, as an
-        # Axes' transAxes.
+        # (seconds, value), (fraction of the width, value) and the row's fractions of width and
+        # height (as an Axes' transAxes) to the canvas.
         self.data = Affine2D().scale(1.0, scale).translate(0.0, bottom - low * scale) + ax.transData
-        self.box = BboxTransformTo(self._bbox(blended_transform_factory(ax.transAxes, self.data)))
+        self.frame = blended_transform_factory(ax.transAxes, self.data)
+        self.box = BboxTransformTo(TransformedBbox(Bbox([[0.0, low], [1.0, high]]), self.frame))
         self.texts: list[Any] = []
         self.lines: list[Any] = []
         self.patches: list[Any] = []
@@ -373,11 +374,6 @@ class _Row:
                                 linewidth=0.8, zorder=2.5))
         self.label: Any = None
 
-    def _bbox(self, frame: Any) -> Any:
-        from matplotlib.transforms import Bbox, TransformedBbox
-
-        return TransformedBbox(Bbox([[0.0, self.low], [1.0, self.high]]), frame)
-
     def add(self, patch: Any) -> None:
         """A patch drawn inside the row's frame."""
         self.ax.add_artist(patch)
@@ -387,10 +383,8 @@ class _Row:
     def line(self, x: Any, y: Any, *, frame: bool = False, **style: Any) -> None:
         """A line in seconds and values, or with frame=True in fractions of the width and values."""
         from matplotlib.lines import Line2D
-        from matplotlib.transforms import blended_transform_factory
 
-        transform = blended_transform_factory(self.ax.transAxes, self.data) if frame else self.data
-        line = Line2D(x, y, transform=transform, **style)
+        line = Line2D(x, y, transform=self.frame if frame else self.data, **style)
         self.ax.add_artist(line)
         if line.get_clip_on():
             line.set_clip_path(self.background)
