@@ -19,7 +19,7 @@
 
 namespace protocols::signals {
 
-inline constexpr double FULL_SCALE = 32767.0;
+inline constexpr double FULL_SCALE = static_cast<double>(config::MAX_SAMPLE);
 
 // `length` float64 values starting at `data`, `stride` bytes apart (negative for a reversed
 // view, any alignment). `contiguous` promises stride == 8 and `data` aligned for double.

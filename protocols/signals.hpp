@@ -10,6 +10,8 @@
 #include <variant>
 #include <vector>
 
+#include "protocols/config.hpp"
+
 namespace protocols::signals {
 
 struct ConstantSignalParams {
@@ -112,7 +114,7 @@ struct Signal {
 
 using SignalTable = std::vector<Signal>;
 
-inline constexpr double SAMPLING_RATE = 5000.0;
+using config::SAMPLING_RATE;
 
 // Appends at the end of the table and returns the new signal's position.
 std::uint64_t append(SignalTable& table, Signal signal);

@@ -24,14 +24,15 @@ void select(SignalSourceSelection& selection, std::uint64_t index, bool external
 }  // namespace
 
 void set_stimulation_intensity(Settings& s, double intensity) {
-    require(intensity >= 0.0 && intensity <= 1.0, "intensity >= 0.0 && intensity <= 1.0");
+    require(intensity >= protocols::config::MIN_INTENSITY && intensity <= protocols::config::MAX_INTENSITY,
+            "intensity >= 0.0 && intensity <= 1.0");
     s.intensity = intensity;
 }
 
 void set_session_duration(Settings& s, double duration) {
     // The upper bound is tested first, so NaN is refused with its message.
     require(duration <= protocols::config::MAX_SESSION_DURATION, "duration <= config::MAX_SESSION_DURATION");
-    require(duration >= 0.01, "duration >= 0.01");
+    require(duration >= protocols::config::MIN_SESSION_DURATION, "duration >= 0.01");
     s.session_duration = duration;
 }
 

@@ -4,6 +4,7 @@
 #include "pyvora/protocol_object.hpp"
 #include "pyvora/read_back.hpp"
 #include "pyvora/sample_list.hpp"
+#include "pyvora/value_text.hpp"
 
 #ifndef PYVORA_VERSION
 #error "PYVORA_VERSION (the distribution's version) comes from CMakeLists.txt"
@@ -49,6 +50,8 @@ PyObject* initialise() {
                                            restore_function(module.get())));
         check_status(PyModule_AddObjectRef(module.get(), "_enum_member", enum_member_function(module.get())));
         check_status(PyModule_AddObjectRef(module.get(), "_read_sample_list", sample_list_function(module.get())));
+        check_status(PyModule_AddObjectRef(module.get(), "_value_text", value_text_function(module.get())));
+        check_status(PyModule_AddObjectRef(module.get(), "_LIMITS", limits_dict().get()));
         check_status(PyModule_AddStringConstant(module.get(), "__version__", PYVORA_VERSION));
         owning_interpreter = interpreter;
         cached_module = Py_NewRef(module.get());  // kept for the life of the process

@@ -19,7 +19,7 @@ std::optional<std::string> field_problem(const settings::Settings&, std::string_
     if (field == "intensity" && !(value >= 0.0 && value <= 1.0)) {
         return "value " + text::float_text(value) + " outside 0.0..1.0";
     }
-    if (field == "session_duration" && !(value >= 0.01 && value <= config::MAX_SESSION_DURATION)) {
+    if (field == "session_duration" && !(value >= config::MIN_SESSION_DURATION && value <= config::MAX_SESSION_DURATION)) {
         return "value " + text::float_text(value) + " outside 0.01..1800.0";
     }
     return std::nullopt;

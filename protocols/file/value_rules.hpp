@@ -9,16 +9,14 @@
 #include <string>
 #include <string_view>
 
+#include "protocols/config.hpp"
 #include "protocols/settings.hpp"
 
 namespace protocols::file {
 
-// The longest arbitrary signal a protocol can hold: a session of the longest duration.
-inline constexpr std::uint64_t MAX_SAMPLES = 9'000'000;
-
-// Samples are fractions from 0 to full scale.
-inline constexpr std::int64_t MIN_SAMPLE = 0;
-inline constexpr std::int64_t MAX_SAMPLE = 32767;
+using config::MAX_SAMPLE;
+using config::MAX_SAMPLES;
+using config::MIN_SAMPLE;
 
 constexpr bool sample_allowed(std::int64_t value) noexcept {
     return value >= MIN_SAMPLE && value <= MAX_SAMPLE;

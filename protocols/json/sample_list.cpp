@@ -4,6 +4,8 @@
 #include <bit>
 #include <cstring>
 
+#include "protocols/config.hpp"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -64,7 +66,7 @@ std::int16_t sample_before(const char* start, const char* comma, std::uint64_t& 
     v = ((v & 0x00FF00FF00FF00FFULL) * (100 * 65536 + 1)) >> 16;
     v = ((v & 0x0000FFFF0000FFFFULL) * (10000ULL * (1ULL << 32) + 1)) >> 32;
     const auto value = static_cast<std::uint32_t>(v);
-    bad |= static_cast<std::uint64_t>(value > 32767);
+    bad |= static_cast<std::uint64_t>(value > config::MAX_SAMPLE);
     return static_cast<std::int16_t>(value);
 }
 
@@ -106,7 +108,7 @@ bool read_sample_list(std::string_view text, std::span<std::int16_t> out) noexce
             ++p;
         }
         const auto digits = p - start;
-        if (digits == 0 || digits == 6 || (digits > 1 && *start == '0') || value > 32767 || n == out.size()) {
+        if (digits == 0 || digits == 6 || (digits > 1 && *start == '0') || value > config::MAX_SAMPLE || n == out.size()) {
             return false;
         }
         out[n++] = static_cast<std::int16_t>(value);

@@ -494,3 +494,10 @@ def _read_sample_list(text: Buffer, /) -> bytes | None:
     """The samples of a JSON sample list spelt as 'pyvora export' writes it, as bytes of
     native int16; None for any other spelling. For the command's JSON reader.
     """
+
+def _value_text(value: bool | int | float | str, /) -> str:
+    """The text of a bool, int, float or str as the text form writes it. For the command."""
+
+# The protocol's limits by name: min_session_duration, max_session_duration, min_intensity,
+# max_intensity, sampling_rate, min_sample, max_sample, max_samples.
+_LIMITS: dict[str, float | int]

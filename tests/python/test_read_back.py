@@ -255,7 +255,7 @@ def test_decode_error_is_exported_and_documented():
         assert member.__doc__ and len(member.__doc__) > 40
     names = [name for name in vars(pyvora) if not name.startswith("__")]
     assert names == ["Protocol", "Channel", "Coil", "DecodeError", "_protocol_from_bytes", "_enum_member",
-                     "_read_sample_list"]
+                     "_read_sample_list", "_value_text", "_LIMITS"]
 
 
 calls = st.one_of(
@@ -291,3 +291,19 @@ def test_round_trip_of_protocols_built_by_the_methods(steps):
     assert q.to_bytes() == data
     if "signals: []" not in str(p):  # an empty table is written with the constant 0.0 signal
         assert str(q) == str(p)
+
+
+def test_value_text_is_the_text_form_of_each_leaf():
+    # Exact float ties and combining marks are where Python's own texts differ from the text form's.
+    for value in (111659285584252.125, -0.0, float("nan"), float("-inf"), 1e-5, 1e16):
+        data = Protocol.from_bytes(Protocol().to_bytes()).to_dict()
+        data["machine_config"]["supply_voltage"] = value
+        assert f"supply_voltage: {pyvora._value_text(value)},\n" in str(Protocol.from_dict(data))
+    assert pyvora._value_text(111659285584252.125) == "111659285584252.13"
+    assert pyvora._value_text("Cafe\u0301") == '"Cafe\\u{301}"'
+    assert [pyvora._value_text(v) for v in (True, False, 0, 2**64 - 1)] == ["true", "false", "0", "18446744073709551615"]
+    with pytest.raises(TypeError):
+        pyvora._value_text(None)
+    with pytest.raises(OverflowError):
+        pyvora._value_text(-1)
+    assert pyvora._LIMITS["max_samples"] == pyvora._LIMITS["max_session_duration"] * pyvora._LIMITS["sampling_rate"]

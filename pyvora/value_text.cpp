@@ -1,0 +1,71 @@
+#include "pyvora/value_text.hpp"
+
+#include <charconv>
+#include <string>
+#include <string_view>
+
+#include "protocols/config.hpp"
+#include "protocols/text/float_text.hpp"
+#include "protocols/text/quote.hpp"
+#include "pyvora/errors.hpp"
+
+namespace pyvora {
+namespace {
+
+namespace config = protocols::config;
+
+Ref text_of(std::string_view text) {
+    return check(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
+}
+
+PyObject* value_text(PyObject*, PyObject* value) {
+    return guard([&]() -> PyObject* {
+        if (PyBool_Check(value)) return text_of(value == Py_True ? "true" : "false").release();
+        if (PyFloat_Check(value)) return text_of(protocols::text::float_text(PyFloat_AS_DOUBLE(value))).release();
+        if (PyLong_Check(value)) {
+            // Integers of a protocol are unsigned 64-bit; the text is their decimal digits.
+            const unsigned long long n = PyLong_AsUnsignedLongLong(value);
+            if (n == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw PythonError{};
+            char digits[24];
+            const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+            return text_of({digits, static_cast<std::size_t>(end - digits)}).release();
+        }
+        if (PyUnicode_Check(value)) {
+            Py_ssize_t size = 0;
+            const char* data = PyUnicode_AsUTF8AndSize(value, &size);
+            if (data == nullptr) throw PythonError{};
+            return text_of(protocols::text::quoted({data, static_cast<std::size_t>(size)})).release();
+        }
+        PyErr_Format(PyExc_TypeError, "expected a bool, int, float or str, got %T", value);
+        return nullptr;
+    });
+}
+
+PyMethodDef definition = {
+    "_value_text", value_text, METH_O,
+    "_value_text(value, /)\n--\n\n"
+    "The text of a bool, int, float or str as the text form writes it. For the command.",
+};
+
+PyObject* function = nullptr;  // kept for the process
+
+void set(PyObject* dict, const char* name, Ref value) { check_status(PyDict_SetItemString(dict, name, value.get())); }
+
+}  // namespace
+
+PyObject* value_text_function(PyObject* module) { return module_function(function, definition, module); }
+
+Ref limits_dict() {
+    Ref dict = check(PyDict_New());
+    set(dict.get(), "min_session_duration", check(PyFloat_FromDouble(config::MIN_SESSION_DURATION)));
+    set(dict.get(), "max_session_duration", check(PyFloat_FromDouble(config::MAX_SESSION_DURATION)));
+    set(dict.get(), "min_intensity", check(PyFloat_FromDouble(config::MIN_INTENSITY)));
+    set(dict.get(), "max_intensity", check(PyFloat_FromDouble(config::MAX_INTENSITY)));
+    set(dict.get(), "sampling_rate", check(PyFloat_FromDouble(config::SAMPLING_RATE)));
+    set(dict.get(), "min_sample", check(PyLong_FromLongLong(config::MIN_SAMPLE)));
+    set(dict.get(), "max_sample", check(PyLong_FromLongLong(config::MAX_SAMPLE)));
+    set(dict.get(), "max_samples", check(PyLong_FromUnsignedLongLong(config::MAX_SAMPLES)));
+    return dict;
+}
+
+}  // namespace pyvora
