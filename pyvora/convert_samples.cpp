@@ -10,8 +10,8 @@
 #include <utility>
 
 #include "protocols/file/value_rules.hpp"
+#include "pyvora/convert.hpp"
 #include "pyvora/describe.hpp"
-#include "pyvora/errors.hpp"
 
 namespace pyvora {
 namespace {
@@ -25,19 +25,6 @@ namespace file = protocols::file;
 [[noreturn]] void refuse_sample(std::size_t position, std::string what) {
     throw SampleRefusal{position, std::move(what)};
 }
-
-// A Python buffer, released on every path.
-class Buffer {
-public:
-    explicit Buffer(PyObject* obj) { check_status(PyObject_GetBuffer(obj, &view_, PyBUF_RECORDS_RO)); }
-    ~Buffer() { PyBuffer_Release(&view_); }
-    Buffer(const Buffer&) = delete;
-    Buffer& operator=(const Buffer&) = delete;
-    const Py_buffer& view() const noexcept { return view_; }
-
-private:
-    Py_buffer view_{};
-};
 
 // The element type of an integer buffer: signedness, size and whether its bytes are in the
 // other order than this machine's. Empty for any other format.
@@ -154,7 +141,7 @@ std::int16_t sample_of(PyObject* item, std::size_t position) {
 }  // namespace
 
 void read_buffer_samples(PyObject* obj, sig::Samples& samples) {
-    const Buffer buffer(obj);
+    const BufferView buffer(obj, BufferView::any_layout);
     const Py_buffer& view = buffer.view();
     if (view.ndim != 1) refuse("expected a 1-D array of samples, got " + std::to_string(view.ndim) + " dimensions");
     const auto format = int_format(view.format, view.itemsize);
