@@ -138,10 +138,22 @@ std::int16_t sample_of(PyObject* item, std::size_t position) {
     return static_cast<std::int16_t>(value);
 }
 
+// The buffer of obj in any layout. One that obj offers but cannot give (a NumPy datetime64
+// array, a released memoryview) is the samples' problem, refused as any other unfit array is.
+BufferView sample_buffer(PyObject* obj) {
+    try {
+        return BufferView(obj, BufferView::any_layout);
+    } catch (const PythonError&) {
+        if (!PyErr_ExceptionMatches(PyExc_ValueError) && !PyErr_ExceptionMatches(PyExc_BufferError)) throw;
+        PyErr_Clear();
+        refuse("expected integer samples, got " + given(obj) + " with no readable buffer");
+    }
+}
+
 }  // namespace
 
 void read_buffer_samples(PyObject* obj, sig::Samples& samples) {
-    const BufferView buffer(obj, BufferView::any_layout);
+    const BufferView buffer = sample_buffer(obj);
     const Py_buffer& view = buffer.view();
     if (view.ndim != 1) refuse("expected a 1-D array of samples, got " + std::to_string(view.ndim) + " dimensions");
     const auto format = int_format(view.format, view.itemsize);
