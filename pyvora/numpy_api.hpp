@@ -1,5 +1,6 @@
 // NumPy's C array interface for the extension. The table of entry points is filled on first
-// use of an arbitrary signal, never at import, so `import pyvora` does not load NumPy.
+// need (an arbitrary signal's samples, passed or returned), never at import, so `import pyvora`
+// does not load NumPy.
 // numpy_api.cpp is the one unit that defines the table; every other unit includes this header
 // and shares it.
 #pragma once
