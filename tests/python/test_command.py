@@ -5,40 +5,16 @@ import io
 import os
 import subprocess
 import sys
-import sysconfig
 from pathlib import Path
 
 import pytest
 
-from pyvora import Channel, Coil, Protocol
+from pyvora import Protocol
 
 from conftest import run_python
+from helpers import COMMAND, run, write
 
 np = pytest.importorskip("numpy")
-
-COMMAND = str(Path(sysconfig.get_path("scripts")) / "pyvora")  # installed by pip install .
-
-
-def run(*args: str) -> subprocess.CompletedProcess:
-    return subprocess.run([COMMAND, *args], capture_output=True, text=True)
-
-
-def write(path: Path, *, intensity=0.2, frequency=10.0, samples=None, last=None, external=None) -> str:
-    """A short session: a sine, an arbitrary signal, a constant (or `last`), routed on channel A."""
-    p = Protocol()
-    p.set_session_duration(0.01)
-    p.set_stimulation_intensity(intensity)
-    p.add_sine_signal(1.0, frequency)
-    p.add_arbitrary_signal(np.full(50, 0.5) if samples is None else samples)
-    (last or (lambda p: p.add_constant_signal(0.5)))(p)
-    p.set_amplitude_source(Coil.A1, 0)
-    p.set_amplitude_source(Coil.A2, 2)
-    p.set_modulation_source(Channel.A, 1)
-    if external is not None:
-        p.set_amplitude_source(Coil.B1, external, external=True)
-    p.save(str(path))
-    return str(path)
-
 
 @pytest.fixture
 def files(tmp_path):

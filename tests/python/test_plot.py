@@ -8,7 +8,7 @@ import sys
 import pytest
 
 from pyvora import Channel, Coil, Protocol
-from test_command import COMMAND, run
+from helpers import COMMAND, run
 
 np = pytest.importorskip("numpy")
 pytest.importorskip("matplotlib", reason="matplotlib is not installed")
