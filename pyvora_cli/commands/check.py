@@ -4,22 +4,21 @@ import argparse
 from typing import Any
 
 from pyvora_cli import streams
+from pyvora_cli.commands import add
 from pyvora_cli.names import name_text
 from pyvora_cli.status import CLEAN, FOUND, TROUBLE, complain, out_of_memory
 from pyvora_cli.streams import OutputFailed, Trouble
 
 
 def register(subparsers: Any) -> None:
-    sub = subparsers.add_parser(
-        "check", help="report likely mistakes in protocols",
-        description="For each file print 'FILE: ok', or 'FILE: <path>: <what is wrong>' for each problem "
-                    "that Protocol.find_problems() reports. Exit status 0 when every file is clean, 1 when "
-                    "any has problems, 2 when any could not be read.")
+    sub = add(subparsers, run, "check", "report likely mistakes in protocols",
+              "For each file print 'FILE: ok', or 'FILE: <path>: <what is wrong>' for each problem "
+              "that Protocol.find_problems() reports. Exit status 0 when every file is clean, 1 when "
+              "any has problems, 2 when any could not be read.")
     sub.add_argument("--json", action="store_true",
                      help='print one JSON object per file and line instead: {"file": FILE, "problems": '
                           '[...], "error": null or why the file could not be read}')
     sub.add_argument("files", nargs="+", metavar="FILE")
-    sub.set_defaults(run=run)
 
 
 def problems_of(path: str) -> list[str]:

@@ -4,6 +4,7 @@ import argparse
 from typing import Any
 
 from pyvora_cli import streams
+from pyvora_cli.commands import add
 from pyvora_cli.compare import differences
 from pyvora_cli.names import name_text
 from pyvora_cli.status import CLEAN, FOUND, out_of_memory
@@ -11,15 +12,13 @@ from pyvora_cli.streams import Trouble
 
 
 def register(subparsers: Any) -> None:
-    sub = subparsers.add_parser(
-        "diff", help="compare two protocols field by field",
-        description="Print each differing value as '<path>: <value in A> -> <value in B>', signals present "
-                    "in one file only as 'signals[N]: only in B (<kind>)', and for two sample lists one line "
-                    "with the number of differing samples and the first of them. Exit status 0 when the "
-                    "protocols are the same, 1 when they differ, 2 when a file could not be read.")
+    sub = add(subparsers, run, "diff", "compare two protocols field by field",
+              "Print each differing value as '<path>: <value in A> -> <value in B>', signals present "
+              "in one file only as 'signals[N]: only in B (<kind>)', and for two sample lists one line "
+              "with the number of differing samples and the first of them. Exit status 0 when the "
+              "protocols are the same, 1 when they differ, 2 when a file could not be read.")
     sub.add_argument("a", metavar="A")
     sub.add_argument("b", metavar="B")
-    sub.set_defaults(run=run)
 
 
 def run(args: argparse.Namespace) -> int:

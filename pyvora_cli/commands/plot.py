@@ -7,6 +7,7 @@ import sys
 from typing import Any
 
 from pyvora import Protocol
+from pyvora_cli.commands import add
 from pyvora_cli.names import name_text
 from pyvora_cli.plot import FORMATS, figure, save
 from pyvora_cli.status import CLEAN
@@ -16,18 +17,16 @@ INSTALL = 'pyvora plot needs matplotlib, which is not installed: pip install "py
 
 
 def register(subparsers: Any) -> None:
-    sub = subparsers.add_parser(
-        "plot", help="draw a protocol as a picture (PNG, SVG or PDF)",
-        description="Draw the session on one time axis, a row for each coil (A1, A2, B1, B2) and for each "
-                    "channel's modulation, with what drives it; a header with the file's name, SHA-256, "
-                    "intensity, duration and coils; the problems below. Needs matplotlib: "
-                    'pip install "pyvora[plot]". Exit status 0 when the picture was written, 2 when '
-                    "matplotlib is missing or a file could not be read or written.")
+    sub = add(subparsers, run, "plot", "draw a protocol as a picture (PNG, SVG or PDF)",
+              "Draw the session on one time axis, a row for each coil (A1, A2, B1, B2) and for each "
+              "channel's modulation, with what drives it; a header with the file's name, SHA-256, "
+              "intensity, duration and coils; the problems below. Needs matplotlib: "
+              'pip install "pyvora[plot]". Exit status 0 when the picture was written, 2 when '
+              "matplotlib is missing or a file could not be read or written.")
     sub.add_argument("-o", "--output", metavar="OUT",
                      help="the picture's file: .png, .svg or .pdf (default FILE with its extension "
                           "replaced by .png; required when FILE is -)")
     sub.add_argument("file", metavar="FILE", help="the protocol file, or - for standard input")
-    sub.set_defaults(run=run)
 
 
 def run(args: argparse.Namespace) -> int:

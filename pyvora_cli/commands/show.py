@@ -4,18 +4,17 @@ import argparse
 from typing import Any
 
 from pyvora_cli import streams
+from pyvora_cli.commands import add
 from pyvora_cli.status import CLEAN, out_of_memory
 
 
 def register(subparsers: Any) -> None:
-    sub = subparsers.add_parser(
-        "show", help="print a protocol readably",
-        description="Print the protocol's text form with each arbitrary sample list cut to one line "
-                    "(<N samples, min A, max B>), then each problem as 'problem: <path>: <what is wrong>'.")
+    sub = add(subparsers, run, "show", "print a protocol readably",
+              "Print the protocol's text form with each arbitrary sample list cut to one line "
+              "(<N samples, min A, max B>), then each problem as 'problem: <path>: <what is wrong>'.")
     sub.add_argument("--full", action="store_true",
                      help="print the complete text form, str(Protocol.load(FILE)), every sample on its own line")
     sub.add_argument("file", metavar="FILE")
-    sub.set_defaults(run=run)
 
 
 def run(args: argparse.Namespace) -> int:
