@@ -9,8 +9,9 @@ float only where the schema has a float and stays a string in a coil's name.
 
 msgspec does the JSON: its encoder and decoder are written in C, and its floats round-trip
 exactly. A sample list, up to _LIMITS["max_samples"] long, is never a list of Python ints:
-export writes it through a table of digits, build reads the whole text in one msgspec pass with a decoder of the form's
-shape made from the schema, and the extension reads each sample list's text."""
+export writes it through a table of digits, build reads the whole text in one msgspec pass
+with a decoder of the form's shape made from the schema, and the extension reads each sample
+list's text."""
 
 import json
 import math
