@@ -1,4 +1,4 @@
-"""The JSON form of a protocol, and the `export` and `build` subcommands that write and read it.
+"""The JSON form of a protocol, as `pyvora export` writes it and `pyvora build` reads it.
 
 The form is Protocol.to_dict() as standard JSON (RFC 8259) in UTF-8: keys in field order, each
 sample list an array of integers, floats written with the shortest digits that read back to
@@ -8,11 +8,11 @@ beside this file, describes it; build reads it through that schema, so that "NaN
 float only where the schema has a float and stays a string in a coil's name.
 
 msgspec does the JSON: its encoder and decoder are written in C, and its floats round-trip
-exactly. A 9,000,000-sample list is never a list of Python ints: export writes it through a
-table of digits, build reads the whole text in one msgspec pass with a decoder of the form's
-shape made from the schema, and the extension reads each sample list's text."""
+exactly. A sample list, up to _LIMITS["max_samples"] long, is never a list of Python ints:
+export writes it through a table of digits, build reads the whole text in one msgspec pass
+with a decoder of the form's shape made from the schema, and the extension reads each sample
+list's text."""
 
-import argparse
 import json
 import math
 import re
@@ -20,8 +20,7 @@ from functools import cache
 from importlib import resources
 from typing import Any, Union
 
-from pyvora import DecodeError, Protocol, _read_sample_list
-from pyvora_cli import streams
+from pyvora import _LIMITS, DecodeError, Protocol, _read_sample_list
 from pyvora_cli.names import name_text
 from pyvora_cli.streams import Trouble
 
@@ -57,14 +56,15 @@ CHUNK = 1 << 16  # samples converted at a time: the work stays in the cache, mem
 
 @cache
 def digits_table() -> Any:
-    """For each sample value 0 ... 32767, its decimal digits and a comma, NUL-padded to 8 bytes
-    (one uint64 each)."""
+    """For each sample value 0 ... max_sample, its decimal digits and a comma, NUL-padded to 8
+    bytes (one uint64 each)."""
     import numpy as np
 
-    values = np.arange(32768)
-    length = 1 + sum((values >= 10**k).astype(int) for k in range(1, 5))
-    table = np.zeros((32768, 8), np.uint8)
-    for k in range(5):  # the k-th character from the left
+    values = np.arange(_LIMITS["max_sample"] + 1)
+    widest = len(str(_LIMITS["max_sample"]))
+    length = 1 + sum((values >= 10**k).astype(int) for k in range(1, widest))
+    table = np.zeros((len(values), 8), np.uint8)
+    for k in range(widest):  # the k-th character from the left
         power = length - 1 - k
         shown = power >= 0
         table[shown, k] = ord("0") + values[shown] // 10 ** power[shown] % 10
@@ -277,28 +277,3 @@ def from_json(data: bytes, name: str) -> Protocol:
     except DecodeError as error:
         raise Trouble(f"{name_text(name)}: {error}") from None
 
-
-# --- the subcommands -------------------------------------------------------------------------
-
-def export(args: argparse.Namespace) -> int:
-    protocol = streams.read_protocol(args.file)
-    try:
-        data = to_json(protocol)
-    except ImportError as error:  # sample arrays need NumPy
-        raise Trouble(f"{name_text(args.file)}: NumPy is needed to export sample lists: {error}") from None
-    except MemoryError:
-        raise Trouble(f"{name_text(args.file)}: out of memory") from None
-    del protocol
-    streams.write_file(args.output, data)
-    return 0
-
-
-def build(args: argparse.Namespace) -> int:
-    data = streams.read_bytes(args.file)
-    try:
-        encoded = from_json(data, args.file).to_bytes()
-    except MemoryError:
-        raise Trouble(f"{name_text(args.file)}: out of memory") from None
-    del data
-    streams.write_file(args.output, [encoded])
-    return 0

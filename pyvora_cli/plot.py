@@ -13,25 +13,21 @@ other subcommands; it is an optional extra: pip install "pyvora[plot]".
 
 from __future__ import annotations
 
-import argparse
 import functools
 import hashlib
 import io
 import os
-import sys
 from typing import TYPE_CHECKING, Any
 
-from pyvora import Protocol
-from pyvora_cli.compare import float_text, quoted
+from pyvora import _LIMITS, Protocol, _value_text
 
 if TYPE_CHECKING:
     import numpy as np
     from matplotlib.axes import Axes
     from matplotlib.figure import Figure
 
-FULL_SCALE = 32767
+FULL_SCALE = _LIMITS["max_sample"]
 FORMATS = (".png", ".svg", ".pdf")
-INSTALL = 'pyvora plot needs matplotlib, which is not installed: pip install "pyvora[plot]" (or pip install matplotlib)'
 # (row label, channel record, source field); the channel's letter is the label's first character.
 ROWS = (
     ("A1", "channel_a_settings", "amplitude1_source"),
@@ -251,7 +247,7 @@ class _Drawing:
             samples = signal["samples"]
             noun = "sample" if len(samples) == 1 else "samples"
             return f"arbitrary #{index}: {len(samples)} {noun}"
-        parameters = ", ".join(f"{key} {float_text(value)}" for key, value in signal.items() if key != "kind")
+        parameters = ", ".join(f"{key} {_value_text(value)}" for key, value in signal.items() if key != "kind")
         note = " (the signal save() adds to an empty table)" if self.added_by_save else ""
         return f"{KIND_NAMES[kind]} #{index}: {parameters}{note}"
 
@@ -336,8 +332,8 @@ class _Drawing:
             if end < self.duration:
                 row.add(Rectangle((end, row.low), self.duration - end, 0.74 * (row.high - row.low),
                                   facecolor="none", edgecolor=mark, hatch="//", linewidth=0.0, transform=row.data))
-            row.text(0.994, 0.97, f"length mismatch: {count} samples ({float_text(end)} s), the session has "
-                     f"{self.num_samples} ({float_text(self.duration)} s)", ha="right", va="top", fontsize=8,
+            row.text(0.994, 0.97, f"length mismatch: {count} samples ({_value_text(end)} s), the session has "
+                     f"{self.num_samples} ({_value_text(self.duration)} s)", ha="right", va="top", fontsize=8,
                      color=mark, bbox={"facecolor": "white" if enabled else GREY_BACKGROUND, "edgecolor": "none",
                                        "pad": 1.0})
 
@@ -407,9 +403,10 @@ def _header(settings: dict[str, Any], name: str | None, digest: str, num_samples
     over = intensity > limit
     first = (f"{name}" if name is not None else "unsaved protocol", "black")
     sha = (f"SHA-256 {digest}", "black")
-    session = (f"intensity {float_text(intensity)} ({'above' if over else 'within'} the machine's limit "
-               f"max_intensity_setpoint {float_text(limit)})    session {float_text(settings['session_duration'])} s, "
-               f"{num_samples} samples at {float_text(rate)} samples/s", PROBLEM if over else "black")
+    session = (f"intensity {_value_text(intensity)} ({'above' if over else 'within'} the machine's limit "
+               f"max_intensity_setpoint {_value_text(limit)})    "
+               f"session {_value_text(settings['session_duration'])} s, "
+               f"{num_samples} samples at {_value_text(rate)} samples/s", PROBLEM if over else "black")
     coils = []
     for letter in "ab":
         channel = settings[f"channel_{letter}_settings"]
@@ -422,64 +419,10 @@ def _coil_text(machine: dict[str, Any], channel: dict[str, Any]) -> str:
     if index >= len(machine["coils"]):
         return f"coil #{index} does not exist"
     coil = machine["coils"][index]
-    text = f"coil {quoted(coil['name'])}"
+    text = f"coil {_value_text(coil['name'])}"
     if entry >= len(coil["settings"]):
         return f"{text}, tuning entry #{entry} does not exist"
     setting = coil["settings"][entry]
-    return (f"{text}, {float_text(setting['capacitance'])} nF, "
-            f"carrier {float_text(setting['carrier_frequency'])} kHz")
+    return (f"{text}, {_value_text(setting['capacitance'])} nF, "
+            f"carrier {_value_text(setting['carrier_frequency'])} kHz")
 
-
-def add_command(commands: Any) -> None:
-    """Register `plot` with the command's subparsers."""
-    sub = commands.add_parser(
-        "plot", help="draw a protocol as a picture (PNG, SVG or PDF)",
-        description="Draw the session on one time axis, a row for each coil (A1, A2, B1, B2) and for each "
-                    "channel's modulation, with what drives it; a header with the file's name, SHA-256, "
-                    "intensity, duration and coils; the problems below. Needs matplotlib: "
-                    'pip install "pyvora[plot]". Exit status 0 when the picture was written, 2 when '
-                    "matplotlib is missing or a file could not be read or written.")
-    sub.add_argument("-o", "--output", metavar="OUT",
-                     help="the picture's file: .png, .svg or .pdf (default FILE with its extension "
-                          "replaced by .png; required when FILE is -)")
-    sub.add_argument("file", metavar="FILE", help="the protocol file, or - for standard input")
-    sub.set_defaults(run=run)
-
-
-def run(args: argparse.Namespace) -> int:
-    """The `plot` subcommand; a failure is a Trouble, which the command reports on one line."""
-    from pyvora_cli.command import CLEAN
-    from pyvora_cli.names import name_text
-    from pyvora_cli.streams import STDIO, Trouble, read_bytes
-
-    path: str = args.file
-    if args.output is not None:
-        output: str = args.output
-    elif path == STDIO:
-        raise Trouble(f"{name_text(path)}: a protocol read from standard input needs -o OUT")
-    else:
-        output = os.path.splitext(path)[0] + ".png"
-    if os.path.splitext(output)[1].lower() not in FORMATS:
-        raise Trouble(f"{name_text(output)}: the picture's name must end in .png, .svg or .pdf")
-    if "numpy" not in sys.modules:
-        # Drawing does no linear algebra: one BLAS thread spares NumPy's import starting a
-        # pool of them, one for each core, that only spin.
-        os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
-    try:
-        import matplotlib  # noqa: F401  (fails here, before any work, when it is missing)
-    except ImportError:
-        raise Trouble(INSTALL) from None
-    data = read_bytes(path)
-    try:
-        protocol = Protocol.from_bytes(data)
-    except ValueError as error:  # DecodeError
-        raise Trouble(f"{name_text(path)}: not a protocol file: {error}") from None
-    if path != STDIO and os.path.exists(output) and os.path.samefile(path, output):
-        raise Trouble(f"{name_text(output)}: is the protocol file itself; name another picture with -o OUT")
-    fig = figure(protocol, "standard input" if path == STDIO else path,
-                 sha256=hashlib.sha256(data).hexdigest())
-    try:
-        save(fig, output)
-    except OSError as error:
-        raise Trouble(f"{name_text(output)}: {error.strerror or error}") from None
-    return CLEAN

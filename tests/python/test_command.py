@@ -5,38 +5,16 @@ import io
 import os
 import subprocess
 import sys
-import sysconfig
 from pathlib import Path
 
 import pytest
 
-from pyvora import Channel, Coil, Protocol
+from pyvora import Protocol
+
+from conftest import run_python
+from helpers import COMMAND, run, write
 
 np = pytest.importorskip("numpy")
-
-COMMAND = str(Path(sysconfig.get_path("scripts")) / "pyvora")  # installed by pip install .
-
-
-def run(*args: str) -> subprocess.CompletedProcess:
-    return subprocess.run([COMMAND, *args], capture_output=True, text=True)
-
-
-def write(path: Path, *, intensity=0.2, frequency=10.0, samples=None, last=None, external=None) -> str:
-    """A short session: a sine, an arbitrary signal, a constant (or `last`), routed on channel A."""
-    p = Protocol()
-    p.set_session_duration(0.01)
-    p.set_stimulation_intensity(intensity)
-    p.add_sine_signal(1.0, frequency)
-    p.add_arbitrary_signal(np.full(50, 0.5) if samples is None else samples)
-    (last or (lambda p: p.add_constant_signal(0.5)))(p)
-    p.set_amplitude_source(Coil.A1, 0)
-    p.set_amplitude_source(Coil.A2, 2)
-    p.set_modulation_source(Channel.A, 1)
-    if external is not None:
-        p.set_amplitude_source(Coil.B1, external, external=True)
-    p.save(str(path))
-    return str(path)
-
 
 @pytest.fixture
 def files(tmp_path):
@@ -115,6 +93,20 @@ def test_diff_of_sample_lists_of_different_lengths(tmp_path):
         "session_duration: 0.02 -> 0.01", "signals[0].samples: 100 -> 50 samples; the first 50 are equal"]
 
 
+def test_diff_writes_values_as_the_text_form_does(tmp_path):
+    # A combining mark is escaped and a float tie rounds as `show` has them, not as Python would.
+    a = write(tmp_path / "a.vora")
+    edited = Protocol.load(a).to_dict()
+    edited["machine_config"]["coils"][0]["name"] = "Cafe\u0301"
+    edited["signals"][0]["frequency"] = 111659285584252.125
+    Protocol.from_dict(edited).save(str(tmp_path / "b.vora"))
+    result = run("diff", a, str(tmp_path / "b.vora"))
+    assert result.stdout.splitlines() == ['machine_config.coils[0].name: "Default" -> "Cafe\\u{301}"',
+                                          "signals[0].frequency: 10.0 -> 111659285584252.13"]
+    shown = run("show", str(tmp_path / "b.vora")).stdout
+    assert 'name: "Cafe\\u{301}",' in shown and "frequency: 111659285584252.13," in shown
+
+
 def test_diff_of_an_unreadable_file_is_trouble(files):
     result = run("diff", files["clean"], files["garbage"])
     assert result.returncode == 2 and result.stdout == ""
@@ -122,10 +114,26 @@ def test_diff_of_an_unreadable_file_is_trouble(files):
     assert "Traceback" not in result.stderr
 
 
+SUBCOMMANDS = ("show", "check", "diff", "export", "build", "plot")
+
+
 def test_help_and_module_entry():
-    for args in (["--help"], *([name, "--help"] for name in ("show", "check", "diff", "export", "build"))):
+    for args in (["--help"], *([name, "--help"] for name in SUBCOMMANDS)):
         result = subprocess.run([sys.executable, "-m", "pyvora_cli", *args], capture_output=True, text=True)
         assert result.returncode == 0 and result.stdout.startswith("usage: pyvora"), args
+
+
+def test_help_names_every_subcommand():
+    listed = run("--help").stdout
+    description = listed.split("\n\n")[1].lower()
+    for name in SUBCOMMANDS:  # diff is the one whose verb is not its name
+        assert f"\n    {name} " in listed and {"diff": "compare"}.get(name, name) in description, name
+
+
+def test_the_libraries_know_nothing_of_the_command():
+    result = run_python("import sys, pyvora_cli.plot, pyvora_cli.json_form; print(sorted(m for m in sys.modules "
+                        "if m == 'argparse' or m.startswith(('pyvora_cli.command', 'pyvora_cli.status'))))")
+    assert (result.stdout, result.stderr) == ("[]\n", "")
 
 
 def test_reader_that_stops_early_gets_no_traceback(tmp_path):

@@ -13,8 +13,7 @@ import pyvora
 from pyvora import DecodeError, Protocol
 from pyvora_cli.json_form import from_json, schema, to_json
 from pyvora_cli.streams import Trouble
-from test_command import COMMAND, run, write
-from test_read_back import calls
+from helpers import COMMAND, built_by, calls, run, write
 
 np = pytest.importorskip("numpy")
 jsonschema = pytest.importorskip("jsonschema")
@@ -54,11 +53,7 @@ def test_schema_is_a_schema_of_the_form_in_field_order():
 def test_round_trip_of_protocols_built_by_the_methods(steps):
     p = Protocol()
     p.set_session_duration(0.05)  # short sample lists: the schema check is pure Python
-    for name, *args in steps:
-        if name == "arbitrary":
-            p.add_arbitrary_signal(np.random.default_rng(args[0]).random(p.get_num_samples()))
-        else:
-            getattr(p, name)(*args)
+    built_by(steps, p)
     if p.to_dict()["signals"]:  # an empty table is not a protocol file's
         assert_round_trip(p)
 

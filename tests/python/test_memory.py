@@ -1,14 +1,14 @@
 """Running out of memory raises MemoryError, leaves the protocol as it was, and never aborts."""
 
-import os
 import struct
 
 import pytest
 
 from conftest import run_python
+from helpers import MEMORY_LIMIT, limits_address_space
 
-SCRIPT = r"""
-import resource, sys
+SCRIPT = MEMORY_LIMIT + r"""
+import sys
 import numpy as np
 from pyvora import Protocol
 
@@ -18,10 +18,7 @@ samples = np.full(protocol.get_num_samples(), 0.5)
 protocol.add_arbitrary_signal(samples)          # about 18 MB of samples
 before = str(protocol)[:2000]
 
-# Leave little room above what the process already uses.
-with open("/proc/self/statm") as statm:
-    used = int(statm.read().split()[0]) * resource.getpagesize()
-resource.setrlimit(resource.RLIMIT_AS, (used + (8 << 20), resource.RLIM_INFINITY))
+limit_memory()  # little room above what the process already uses
 
 outcomes = []
 for name, call in [
@@ -35,15 +32,14 @@ for name, call in [
     except MemoryError:
         outcomes.append(name + ":MemoryError")
 
-resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+unlimit_memory()
 assert str(protocol)[:2000] == before
 assert protocol.add_constant_signal(1.0) == 1, "the failed add appended nothing"
 print(" ".join(outcomes))
 """
 
 
-@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
-                    reason="AddressSanitizer needs an unlimited address space")
+@limits_address_space
 def test_exhausted_memory_raises_memory_error(tmp_path):
     pytest.importorskip("numpy")
     result = run_python(SCRIPT.replace("sys.argv[1]", repr(str(tmp_path / "big.vora"))))
@@ -51,8 +47,8 @@ def test_exhausted_memory_raises_memory_error(tmp_path):
     assert result.stdout.split() == ["add_arbitrary_signal:MemoryError", "str:MemoryError", "save:MemoryError"]
 
 
-FIRST_THROW = r"""
-import resource, threading
+FIRST_THROW = MEMORY_LIMIT + r"""
+import threading
 WHAT
 from pyvora import Protocol
 
@@ -68,15 +64,13 @@ else:
 outcome = []
 
 def run():  # the first call, and the first C++ exception, of its thread runs out of memory
-    with open("/proc/self/statm") as statm:
-        used = int(statm.read().split()[0]) * resource.getpagesize()
-    resource.setrlimit(resource.RLIMIT_AS, (used + (8 << 20), resource.RLIM_INFINITY))
+    limit_memory()
     try:
         call()
         outcome.append("ok")
     except MemoryError:
         outcome.append("MemoryError")
-    resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+    unlimit_memory()
 
 if THREAD:
     thread = threading.Thread(target=run)
@@ -89,8 +83,7 @@ print(*outcome)
 """
 
 
-@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
-                    reason="AddressSanitizer needs an unlimited address space")
+@limits_address_space
 @pytest.mark.parametrize("thread", [False, True], ids=["main thread", "new thread"])
 @pytest.mark.parametrize("what", ["to_dict", "load with NumPy imported"])
 def test_first_exception_of_a_thread_out_of_memory_is_memory_error(tmp_path, what, thread):
@@ -178,17 +171,14 @@ def test_memory_error_for_the_position_appends_nothing(add):
     assert protocol.add_constant_signal(0.0) == first + len(added)
 
 
-CLAIMED_SIGNALS = r"""
-import resource
+CLAIMED_SIGNALS = MEMORY_LIMIT + r"""
 from pyvora import DecodeError, Protocol
 
 # 5,242,880 signals claimed, as many as 10 MiB of their smallest encoding could hold (40 times
 # that in memory), the first of an unknown kind.
 count = 5 * 2**20
 data = Protocol().to_bytes()[:150] + bytes([0x80, 0x80, 0xC0, 0x02]) + b"\x09" + bytes(2 * count - 1)
-with open("/proc/self/statm") as statm:
-    used = int(statm.read().split()[0]) * resource.getpagesize()
-resource.setrlimit(resource.RLIMIT_AS, (used + (40 << 20), resource.RLIM_INFINITY))
+limit_memory(40 << 20)
 try:
     Protocol.from_bytes(data)
 except DecodeError as error:
@@ -196,8 +186,7 @@ except DecodeError as error:
 """
 
 
-@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
-                    reason="AddressSanitizer needs an unlimited address space")
+@limits_address_space
 def test_decoding_takes_memory_bounded_by_the_input():
     result = run_python(CLAIMED_SIGNALS)
     assert result.returncode == 0, result.stderr

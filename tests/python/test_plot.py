@@ -8,7 +8,7 @@ import sys
 import pytest
 
 from pyvora import Channel, Coil, Protocol
-from test_command import COMMAND, run
+from helpers import COMMAND, run
 
 np = pytest.importorskip("numpy")
 pytest.importorskip("matplotlib", reason="matplotlib is not installed")
@@ -95,6 +95,17 @@ def test_every_label_and_problem_is_there():
     ]
     assert len(p.find_problems()) == 3
     assert [text for text in expected if text not in found] == []
+
+
+def test_values_are_written_as_the_text_form_writes_them():
+    p = Protocol()
+    p.add_sine_signal(1.0, 111659285584252.125)
+    settings = p.to_dict()
+    settings["machine_config"]["coils"][0]["name"] = "Cafe\u0301"
+    fig = figure(Protocol.from_dict(settings))
+    assert [t.get_text() for t in fig.rows["A1"].texts[1:]] == [
+        "sine #0: amplitude 1.0, frequency 111659285584252.13, phase 0.0, depth 1.0"]
+    assert 'channel A: coil "Cafe\\u{301}", 330.0 nF' in "\n".join(texts(fig))
 
 
 def is_grey(colour):

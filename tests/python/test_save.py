@@ -10,38 +10,13 @@ import sys
 import pytest
 
 from conftest import run_python
+from helpers import DEFAULT_FILE, UNWRAP, panic_message
 from pyvora import Channel, Coil, Protocol
 
-# A new protocol (VORA_TARGET_MACHINE unset) saved at once, 16 bytes a row.
-DEFAULT_FILE = bytes.fromhex(
-    "00 00 00 00 00 00 00 54 40 02 01 07 44 65 66 61"
-    "75 6c 74 00 00 00 00 00 c0 62 40 9a 99 99 99 99"
-    "99 b9 3f 00 00 00 00 00 00 44 40 01 00 00 00 00"
-    "00 a0 74 40 ef da 9f ee da 9f 36 40 dd 01 01 01"
-    "00 00 00 00 00 a0 74 40 01 00 00 00 00 00 a0 74"
-    "40 06 00 00 00 01 33 33 33 33 33 33 d3 3f 00 00"
-    "00 00 00 00 e0 3f 00 00 00 00 00 00 44 40 00 00"
-    "00 00 00 00 44 40 00 00 00 00 00 80 51 40 00 00"
-    "00 00 00 40 80 40 00 00 00 00 00 00 00 00 00 00"
-    "00 00 00 00 4e 40 01 00 00 00 00 00 00 00 00 00"
-    "01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
-    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
-    "00 00 00 00 00 00 00 00 01"
-)
 SIGNALS_AT = 150  # the signal table starts here while the machine description is the default
 AFTER_SIGNALS = 41  # two channel records, 16 trace flags, the subsampling factor
 FILLED_TABLE = bytes.fromhex("01 00 0000000000000000")  # one Constant 0.0
 NAME_MESSAGE = 'assertion failed: filepath.ends_with(".vora")'
-UNWRAP = "called `Result::unwrap()` on an `Err` value: "
-
-
-def panic_message(call):
-    try:
-        call()
-    except BaseException as e:  # the panic exception derives from BaseException only
-        assert type(e).__name__ == "PanicException", repr(e)
-        return str(e)
-    pytest.fail("no PanicException raised")
 
 
 def os_error_message(code, kind):
