@@ -202,6 +202,10 @@ def _rule(table: Any) -> Rule:
     message = table.get("message")
     if message is not None and not isinstance(message, str):
         _fail("message", "'message' must be a string")
+    for key in ("name", "message"):
+        if isinstance(table.get(key), str) and not table[key].isprintable():
+            # Each finding is one line of the command's output.
+            _fail(key, f"{key!r} must be one line of printable text")
     segments = _segments(path)
     if segments is None:
         _fail("path", f"{path!r} is not a path such as 'signals[*].up_duration'")

@@ -1,11 +1,13 @@
 """A lab's rules (pyvora_cli.rules): what a rules file may say, and what it finds in a protocol."""
 
+import json
 from pathlib import Path
 
 import numpy as np
 import pytest
 
 from pyvora import Protocol
+from helpers import run, write
 from pyvora_cli import rules
 
 EXAMPLE = Path(__file__).parents[2] / "docs" / "study-rules.toml"
@@ -28,6 +30,7 @@ def rule(**keys):
     (rule(path='"signals[*].samples"', edge_samples=5), 1, "has no condition"),
     (rule(path='"intensity"', max=0.2, level='"fatal"'), 5, "'level' must be"),
     (rule(path='"intensity"'), 1, "has no condition"),
+    (rule(path='"intensity"', max=0.2, message='"two\\nlines"'), 5, "'message' must be one line"),
     ('[[rule]]\nname = "r"\npath = "intensity"\nmax = 0.2\n[other]\n', 5, "unknown key 'other'"),
     ("[[rule]\n", 1, "not TOML"),
 ])
@@ -65,3 +68,23 @@ def test_findings_name_rule_level_path_and_message():
     assert (edge.detail, edge.message) == (
         "sample 10 is 32767, more than 0.01 of full scale from 0 (the first and last 11)",
         "must start and end within 0.01 of full scale")
+
+
+def test_check_with_rules_reports_findings_and_exits_by_level(tmp_path):
+    study = tmp_path / "study.toml"
+    study.write_text(rule(path='"intensity"', max=0.3, message='"at most 0.3"') +
+                     rule(path='"signals[*].frequency"', max=5.0, level='"warning"'))
+    low, high = write(tmp_path / "low.vora", intensity=0.2), write(tmp_path / "high.vora", intensity=0.4)
+    result = run("check", "--rules", str(study), low)
+    assert (result.returncode, result.stdout) == (0, f"{low}: warning: signals[0].frequency: 10.0 is above the "
+                                                     f"maximum 5.0: must be at most 5.0 (rule \"r\")\n")
+    assert run("check", "--strict", "--rules", str(study), low).returncode == 1
+    result = run("check", "--rules", str(study), high, low)
+    assert result.returncode == 1 and f"{high}: error: intensity: 0.4 is above the maximum 0.3: at most 0.3" in result.stdout
+    [line] = run("check", "--json", "--rules", str(study), high).stdout.splitlines()[:1]
+    assert json.loads(line)["findings"][0] == {"rule": "r", "level": "error", "path": "intensity",
+                                               "message": "at most 0.3", "detail": "0.4 is above the maximum 0.3"}
+    study.write_text("[[rule]]\nname = 'r'\npath = 'intensity'\nmax = true\n")
+    result = run("check", "--rules", str(study), low)
+    assert (result.returncode, result.stdout) == (2, "")
+    assert result.stderr == f"{study}: line 4: 'max' must be a finite number\n"
