@@ -159,4 +159,13 @@ to_dict() notation ('signals[2].samples[17]') and offset None; the message
 is "<what is wrong> for <path>".)"));
 Ref from_dict(PyTypeObject* cls, AnyObject data);
 
+inline constexpr MethodSpec REPR_HTML = documented(method("_repr_html_"), R"(Return a compact HTML summary of the protocol, for notebooks.
+
+The duration and sample count, the intensity against the machine's limit,
+the signal table with each signal's parameters (sample lists as their count,
+minimum and maximum), what drives each coil and each channel's modulation,
+and find_problems(). Every text is escaped; the summary stays a few
+kilobytes whatever the number of samples.)");
+Ref repr_html(const Settings& s);
+
 }  // namespace pyvora::methods

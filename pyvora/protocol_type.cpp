@@ -64,6 +64,7 @@ std::vector<PyMethodDef>& method_table() {
         method_entry<FIND_PROBLEMS, find_problems>(),
         method_entry<SUMMARY_TEXT, summary_text>(),
         method_entry<FROM_DICT, from_dict>(),
+        method_entry<REPR_HTML, repr_html>(),
         PyMethodDef{nullptr, nullptr, 0, nullptr},
     };
     return table;

@@ -422,6 +422,15 @@ class Protocol:
         to_dict() notation ('signals[2].samples[17]') and offset None; the message
         is "<what is wrong> for <path>".
         """
+    def _repr_html_(self) -> str:
+        """Return a compact HTML summary of the protocol, for notebooks.
+
+        The duration and sample count, the intensity against the machine's limit,
+        the signal table with each signal's parameters (sample lists as their count,
+        minimum and maximum), what drives each coil and each channel's modulation,
+        and find_problems(). Every text is escaped; the summary stays a few
+        kilobytes whatever the number of samples.
+        """
 
 @final
 class Channel:
