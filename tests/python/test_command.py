@@ -225,3 +225,19 @@ def test_file_names_are_written_one_way_on_one_line(tmp_path):
     assert result.returncode == 2
     assert result.stdout == "a\\xffb\\n\\\\c€.vora: ok\n"
     assert result.stderr == "a\\xffb\\n\\\\c€.vora\\t: No such file or directory\n"
+
+
+@pytest.mark.parametrize("encoding, name, written", [
+    ("utf-8", "a\rb", "a\\rb"),
+    ("utf-8", "\x1b[31m\x7f", "\\u{1b}[31m\\u{7f}"),
+    ("utf-8", "line\u2028end", "line\\u{2028}end"),
+    # As the text form has them: a combining mark and a soft hyphen escaped, é as it is.
+    ("utf-8", "Cafe\u0301 \u200b\xad é", "Cafe\\u{301} \\u{200b}\\u{ad} é"),
+    ("ascii", "coil €", "coil \\u{20ac}"),
+    ("ascii", b"\xe2\x82\xac\xe2\x82", "\\u{20ac}\\xe2\\x82"),
+])
+def test_each_escape_of_a_file_name(monkeypatch, encoding, name, written):
+    from pyvora_cli import names
+
+    monkeypatch.setattr(names, "output_encoding", lambda: encoding)
+    assert names.name_text(name) == written
