@@ -123,6 +123,18 @@ def test_diff_writes_values_as_the_text_form_does(tmp_path):
     assert 'name: "Cafe\\u{301}",' in shown and "frequency: 111659285584252.13," in shown
 
 
+def test_diff_takes_json_forms_as_well(tmp_path):
+    a = write(tmp_path / "a.vora")
+    form = run("export", write(tmp_path / "b.vora", intensity=0.25)).stdout
+    (tmp_path / "b.json").write_text(" \r\n\t" + form)
+    (tmp_path / "c.json").write_text(form[:-3])
+    assert run("diff", a, str(tmp_path / "b.json")).stdout == "intensity: 0.2 -> 0.25\n"
+    piped = subprocess.run([COMMAND, "diff", "-", a], input=form, capture_output=True, text=True)
+    assert (piped.returncode, piped.stdout) == (1, "intensity: 0.25 -> 0.2\n")
+    broken = run("diff", str(tmp_path / "c.json"), a)
+    assert broken.returncode == 2 and broken.stderr.startswith(f"{tmp_path / 'c.json'}: not JSON: ")
+
+
 def test_diff_of_an_unreadable_file_is_trouble(files):
     result = run("diff", files["clean"], files["garbage"])
     assert result.returncode == 2 and result.stdout == ""
@@ -236,8 +248,8 @@ def test_out_of_memory_after_loading_is_trouble(monkeypatch, capsys, args):
     from pyvora_cli import command, streams
     from pyvora_cli.commands import build
 
-    monkeypatch.setattr(streams, "read_protocol", lambda name: Exhausted())
-    monkeypatch.setattr(streams, "read_bytes", lambda name: b"{}")
+    monkeypatch.setattr(streams, "read_protocol", lambda name, data=None: Exhausted())
+    monkeypatch.setattr(streams, "read_bytes", lambda name: b"")
     monkeypatch.setattr(build, "from_json", lambda data, name: Exhausted())
     expected = '{"file":"X","problems":[],"error":"out of memory"}\n' if "--json" in args else ""
     assert command.main([*args, "X"]) == 2
