@@ -6,16 +6,19 @@ import argparse
 import gc
 
 import pyvora
-from pyvora_cli import status
-from pyvora_cli.commands import build, check, diff, export, plot, show
+from pyvora_cli import status, streams
+from pyvora_cli.commands import Show, Shown, add_help, build, check, diff, export, plot, show
 
 
 def parser() -> argparse.ArgumentParser:
     top = argparse.ArgumentParser(
         prog="pyvora", description="Show, check, compare, export, build and plot pyvora protocol files (.vora).",
         epilog="FILE may be '-' for standard input. Exit status: 0 clean or same, 1 problems or "
-               "differences found, 2 trouble (a file could not be read or written, or another failure).")
-    top.add_argument("--version", action="version", version=f"pyvora {pyvora.__version__}")
+               "differences found, 2 trouble (a file could not be read or written, or another failure).",
+        add_help=False)
+    add_help(top)
+    top.add_argument("--version", action=Show, text=lambda parser: f"pyvora {pyvora.__version__}\n",
+                     help="show program's version number and exit")
     subparsers = top.add_subparsers(dest="command", required=True, metavar="COMMAND")
     for command in (show, check, diff, export, build, plot):
         command.register(subparsers)
@@ -23,8 +26,17 @@ def parser() -> argparse.ArgumentParser:
 
 
 def main(argv: list[str] | None = None) -> int:
-    args = parser().parse_args(argv)
-    return status.outcome(args.run, args)
+    return status.outcome(run, argv)
+
+
+def run(argv: list[str] | None) -> int:
+    try:
+        args = parser().parse_args(argv)
+    except Shown as shown:
+        streams.write_text(str(shown))
+        return status.CLEAN
+    code: int = args.run(args)
+    return code
 
 
 def console() -> int:
@@ -37,5 +49,7 @@ def console() -> int:
     """
     try:
         return main()
+    except KeyboardInterrupt:  # a second Ctrl-C, while the first was being reported
+        return status.INTERRUPTED
     finally:
         gc.freeze()

@@ -1,15 +1,17 @@
 """The command's exit statuses, as diff(1) has them, and the one road every failure takes: one
-line on standard error ("FILE: <reason>" or "pyvora: <reason>"), exit status 2, no traceback."""
+line on standard error ("FILE: <reason>" or "pyvora: <reason>"), exit status 2, no traceback.
+Ctrl-C takes it too, with exit status 130, as a shell reports a command that SIGINT ended."""
 
-import argparse
 import sys
 from collections.abc import Callable
+from typing import Any
 
 from pyvora_cli import streams
 from pyvora_cli.names import name_text
 from pyvora_cli.streams import OutputFailed, Trouble
 
 CLEAN, FOUND, TROUBLE = 0, 1, 2
+INTERRUPTED = 130
 
 
 def complain(line: str) -> None:
@@ -24,8 +26,9 @@ def out_of_memory(name: str) -> Trouble:
     return Trouble(f"{name_text(name)}: out of memory")
 
 
-def outcome(run: Callable[[argparse.Namespace], int], args: argparse.Namespace) -> int:
-    """Runs a subcommand; whatever goes wrong is reported here and becomes TROUBLE."""
+def outcome(run: Callable[[Any], int], args: Any) -> int:
+    """Runs a subcommand; whatever goes wrong is reported here and becomes TROUBLE, an
+    interruption INTERRUPTED."""
     try:
         try:
             status = run(args)
@@ -46,4 +49,14 @@ def outcome(run: Callable[[argparse.Namespace], int], args: argparse.Namespace) 
         if str(failure):  # a reader that stopped early (`pyvora show FILE | head`) is not reported
             complain(str(failure))
         return TROUBLE
+    except KeyboardInterrupt:
+        interrupted()
+        return INTERRUPTED
     return status
+
+
+def interrupted() -> None:
+    """What is still buffered for standard output is dropped, not flushed: a flush could block
+    on a reader that stopped, and the user asked to stop."""
+    streams.abandon_output()
+    complain("pyvora: interrupted")

@@ -44,11 +44,12 @@ def read_bytes(name: str) -> bytes:
         raise Trouble(f"{name_text(name)}: out of memory") from None
 
 
-def read_protocol(name: str) -> Protocol:
-    """The protocol in a file, or on standard input for `-`; raises Trouble."""
+def read_protocol(name: str, data: bytes | None = None) -> Protocol:
+    """The protocol in a file, or on standard input for `-` (in `data`, when its bytes were read
+    already); raises Trouble."""
     try:
-        if name == STDIO:
-            return Protocol.from_bytes(read_bytes(name))
+        if data is not None or name == STDIO:
+            return Protocol.from_bytes(read_bytes(name) if data is None else data)
         return Protocol.load(name)
     except OSError as error:
         raise Trouble(f"{name_text(name)}: {reason(error)}") from None

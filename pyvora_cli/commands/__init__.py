@@ -1,5 +1,6 @@
 """The subcommands, one module each: register(subparsers) adds its parser, run(args) does the
-work and returns the exit status."""
+work and returns the exit status. Here too the options that print a text instead of running
+(--help, --version): they raise Shown, whose text main() writes as it writes every output."""
 
 import argparse
 from collections.abc import Callable
@@ -9,10 +10,37 @@ from pyvora_cli import streams
 from pyvora_cli.status import CLEAN, out_of_memory
 
 
+class Shown(Exception):
+    """The text of --help or --version, to be written instead of running a subcommand."""
+
+
+class Show(argparse.Action):
+    """An option that stops the parsing and shows text(parser): argparse's own would write it
+    to standard output itself, where a failed write is not reported the same way on every
+    interpreter."""
+
+    def __init__(self, option_strings: list[str], dest: str, text: Callable[[argparse.ArgumentParser], str],
+                 help: str) -> None:
+        super().__init__(option_strings, argparse.SUPPRESS, nargs=0, default=argparse.SUPPRESS, help=help)
+        self.text = text
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace, values: Any,
+                 option_string: str | None = None) -> None:
+        raise Shown(self.text(parser))
+
+
+def add_help(parser: argparse.ArgumentParser) -> None:
+    """-h, --help, in the place and words argparse gives its own."""
+    parser.add_argument("-h", "--help", action=Show, text=argparse.ArgumentParser.format_help,
+                        help="show this help message and exit")
+
+
 def add(subparsers: Any, run: Callable[[argparse.Namespace], int], name: str, summary: str,
         description: str) -> argparse.ArgumentParser:
     """The parser of the subcommand `name`, which runs `run`."""
-    sub: argparse.ArgumentParser = subparsers.add_parser(name, help=summary, description=description)
+    sub: argparse.ArgumentParser = subparsers.add_parser(name, help=summary, description=description,
+                                                         add_help=False)
+    add_help(sub)
     sub.set_defaults(run=run)
     return sub
 

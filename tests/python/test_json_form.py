@@ -202,3 +202,34 @@ def test_the_spelling_export_writes_is_read_in_one_pass():
         assert pyvora._read_sample_list(other) is None
     with pytest.raises(TypeError):
         pyvora._read_sample_list(text.decode())
+
+
+def test_a_signal_is_read_by_the_branch_of_its_kind():
+    # The NaN is a float only in a Sine's branch; read by another, it would be refused first.
+    p = Protocol()
+    p.add_sine_signal(float("nan"), 10.0)
+    p.add_constant_signal(0.5)
+    d = json.loads(exported(p))
+    d["signals"][1]["extra"] = 1
+    with pytest.raises(DecodeError) as refusal:
+        Protocol.from_dict({**d, "signals": [{**d["signals"][0], "amplitude": float("nan")}, d["signals"][1]]})
+    with pytest.raises(Trouble) as caught:
+        from_json(json.dumps(d).encode(), "p.json")
+    assert str(caught.value) == f"p.json: {refusal.value}"
+
+
+def test_build_reads_the_sample_list_export_writes_in_one_pass(tmp_path, monkeypatch):
+    from pyvora_cli import command, json_form
+
+    a = long_protocol(tmp_path / "a.vora")
+    (tmp_path / "a.json").write_bytes(exported(Protocol.load(a)))
+    read = []
+
+    def counted(text):
+        read.append(pyvora._read_sample_list(text))
+        return read[-1]
+
+    monkeypatch.setattr(json_form, "_read_sample_list", counted)
+    assert command.main(["build", str(tmp_path / "a.json"), "-o", str(tmp_path / "b.vora")]) == 0
+    assert (tmp_path / "b.vora").read_bytes() == (tmp_path / "a.vora").read_bytes()
+    assert len(read) == 1 and read[0] is not None
