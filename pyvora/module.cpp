@@ -1,5 +1,6 @@
 // Module entry: one module object per process, holding the three classes.
 #include "pyvora/enums.hpp"
+#include "pyvora/envelope.hpp"
 #include "pyvora/errors.hpp"
 #include "pyvora/protocol_object.hpp"
 #include "pyvora/read_back.hpp"
@@ -53,6 +54,7 @@ PyObject* initialise() {
         check_status(PyModule_AddObjectRef(module.get(), "_read_sample_list", sample_list_function(module.get())));
         check_status(PyModule_AddObjectRef(module.get(), "_value_text", value_text_function(module.get())));
         check_status(PyModule_AddObjectRef(module.get(), "_LIMITS", limits_dict().get()));
+        check_status(PyModule_AddObjectRef(module.get(), "_largest_step", largest_step_function(module.get())));
         check_status(PyModule_AddStringConstant(module.get(), "__version__", PYVORA_VERSION));
         owning_interpreter = interpreter;
         cached_module = Py_NewRef(module.get());  // kept for the life of the process

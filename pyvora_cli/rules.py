@@ -323,21 +323,16 @@ def _judge(rule: Rule, value: Any) -> list[str]:
         out.append(f"{_text(value)} is not one of {', '.join(_text(item) for item in c['one_of'])}")
     if "required" in c and value is not True:
         out.append(f"{_text(value)}, but it must be true")
-    if "ends_within" in c and len(value):
-        limit = c["ends_within"] * FULL_SCALE
-        edge = c.get("edge_samples", 1)
-        for part, offset in ((value[:edge], 0), (value[-edge:], max(len(value) - edge, 0))):
-            far = (abs(part.astype("int32")) > limit).nonzero()[0]
-            if len(far):
-                i = int(far[0])
-                out.append(f"sample {offset + i} is {int(part[i])}, more than {_text(float(c['ends_within']))} "
-                           f"of full scale from 0 (the first and last {edge})")
-                break
-    if "max_step" in c and len(value) > 1:
-        steps = abs(value[1:].astype("int32") - value[:-1])
-        i = int(steps.argmax())
-        if steps[i] > c["max_step"] * FULL_SCALE:
-            out.append(f"a step of {int(steps[i])} between samples {i} and {i + 1} is more than "
+    if "ends_within" in c:
+        limit, edge, n = c["ends_within"] * FULL_SCALE, c.get("edge_samples", 1), len(value)
+        far = [i for i in (*range(min(edge, n)), *range(max(n - edge, edge), n)) if abs(int(value[i])) > limit]
+        if far:
+            out.append(f"sample {far[0]} is {int(value[far[0]])}, more than {_text(float(c['ends_within']))} "
+                       f"of full scale from 0 (the first and last {edge})")
+    if "max_step" in c:
+        at, step = pyvora._largest_step(value)
+        if step > c["max_step"] * FULL_SCALE:
+            out.append(f"a step of {step} between samples {at} and {at + 1} is more than "
                        f"{_text(float(c['max_step']))} of full scale")
     return out
 

@@ -510,3 +510,9 @@ def _value_text(value: bool | int | float | str, /) -> str:
 # The protocol's limits by name: min_session_duration, max_session_duration, min_intensity,
 # max_intensity, sampling_rate, min_sample, max_sample, max_samples.
 _LIMITS: dict[str, float | int]
+
+def _largest_step(samples: Buffer, /) -> tuple[int, int]:
+    """(i, step): the largest difference between neighbouring samples of a contiguous buffer
+    of native int16 samples, and the first i where it occurs (between i and i + 1);
+    (0, 0) for fewer than two. For a lab's rules.
+    """

@@ -88,3 +88,13 @@ def test_check_with_rules_reports_findings_and_exits_by_level(tmp_path):
     result = run("check", "--rules", str(study), low)
     assert (result.returncode, result.stdout) == (2, "")
     assert result.stderr == f"{study}: line 4: 'max' must be a finite number\n"
+
+
+def test_largest_step_is_the_first_of_the_largest():
+    import array
+
+    import pyvora
+
+    assert pyvora._largest_step(array.array("h", [0, 5, -3, 2, -6, 10])) == (4, 16)
+    assert pyvora._largest_step(array.array("h", [3, -5, 3])) == (0, 8)
+    assert pyvora._largest_step(b"") == pyvora._largest_step(array.array("h", [7])) == (0, 0)
