@@ -15,7 +15,7 @@ pytest.importorskip("matplotlib", reason="matplotlib is not installed")
 from matplotlib.colors import to_rgb  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402
 
-from pyvora_cli.plot import figure  # noqa: E402
+from pyvora_cli.plot import ENVELOPE, PAST, PROBLEM, WARNING, figure  # noqa: E402
 
 RATE = 5000.0
 ROWS = ["A1", "A2", "A\nmodulation", "B1", "B2", "B\nmodulation"]
@@ -142,13 +142,17 @@ def test_an_arbitrary_signal_of_another_length_is_drawn_over_its_own_and_marked(
     p.set_session_duration(then)
     fig = figure(p)
     row = rows(fig)["A1"]
-    x, _ = envelope_line(row).get_data()
+    drawn = [line for line in row.lines if len(set(line.get_xdata())) > 1]  # the envelope, in one or two parts
+    x = np.concatenate([line.get_xdata() for line in drawn])
     assert x[-1] < first <= x[-1] + 2 * first / row.ax.get_window_extent().width
-    assert row.ax.get_xlim() == (0.0, max(first, then))
+    # The signal's end inside the frame, where its line shows, and past the session in its own colour.
+    assert row.ax.get_xlim()[1] == then if first < then else first < row.ax.get_xlim()[1] < 1.05 * first
+    assert [to_rgb(line.get_color()) for line in drawn] == [to_rgb(ENVELOPE)] + [to_rgb(PAST)] * (first > then)
+    assert drawn[0].get_xdata()[-1] < then
     mark = f"length mismatch: {int(first * RATE)} samples ({first} s), the session has {int(then * RATE)} ({then} s)"
     assert mark in texts(fig)
-    marks = [line.get_xdata()[0] for line in row.lines[2:]]  # after the envelope and the scale's ticks:
-    # vertical lines at the signal's end and at the session's
+    marks = [line.get_xdata()[0] for line in row.lines[len(drawn) + 1:]]  # after the envelope and the scale's
+    # ticks: vertical lines at the signal's end and at the session's
     assert marks == ([first] if first < then else [first, then])
 
 
