@@ -403,7 +403,7 @@ class _Drawing:
                           linestyle="--", transform=row.data))
         mark = self._mark_colour(row)
         # Over hatching, a text keeps the band's colour around it to stay legible.
-        behind = {"bbox": {"facecolor": face, "edgecolor": "none", "pad": 1.0}} if mark else {}
+        behind: dict[str, Any] = {"bbox": {"facecolor": face, "edgecolor": "none", "pad": 1.0}} if mark else {}
         if mark:
             row.add(Rectangle((0.0, 0.1), self.duration, 0.8, facecolor="none", edgecolor=mark, hatch="////",
                               linewidth=1.2, transform=row.data))
