@@ -8,6 +8,7 @@ from typing import Any
 
 from pyvora import Protocol
 from pyvora_cli.commands import add
+from pyvora_cli.commands.check import load_rules
 from pyvora_cli.names import name_text
 from pyvora_cli.plot import FORMATS, figure, save
 from pyvora_cli.status import CLEAN
@@ -26,6 +27,10 @@ def register(subparsers: Any) -> None:
     sub.add_argument("-o", "--output", metavar="OUT",
                      help="the picture's file: .png, .svg or .pdf (default FILE with its extension "
                           "replaced by .png; required when FILE is -)")
+    sub.add_argument("--rules", metavar="RULES", default=None,
+                     help="also mark each finding of a lab's rules (a TOML file of [[rule]] tables, as for "
+                          "check --rules) in the rows it concerns and list it; exit status 2 when the rules "
+                          "file is not valid")
     sub.add_argument("file", metavar="FILE", help="the protocol file, or - for standard input")
 
 
@@ -47,6 +52,7 @@ def run(args: argparse.Namespace) -> int:
         import matplotlib  # noqa: F401  (fails here, before any work, when it is missing)
     except ImportError:
         raise Trouble(INSTALL) from None
+    lab = None if args.rules is None else load_rules(args.rules)
     data = read_bytes(path)
     try:
         protocol = Protocol.from_bytes(data)
@@ -54,8 +60,13 @@ def run(args: argparse.Namespace) -> int:
         raise Trouble(f"{name_text(path)}: not a protocol file: {error}") from None
     if path != STDIO and os.path.exists(output) and os.path.samefile(path, output):
         raise Trouble(f"{name_text(output)}: is the protocol file itself; name another picture with -o OUT")
+    findings = None
+    if lab is not None:
+        from pyvora_cli import rules
+
+        findings = rules.check(protocol, lab)
     fig = figure(protocol, "standard input" if path == STDIO else path,
-                 sha256=hashlib.sha256(data).hexdigest())
+                 sha256=hashlib.sha256(data).hexdigest(), findings=findings)
     try:
         save(fig, output)
     except OSError as error:
