@@ -157,8 +157,9 @@ def with_floats(value: Any, node: dict[str, Any]) -> Any:
     return value
 
 
-# JSON's tokens, as far as the refusals below need them: a string, one of the six marks, a
-# number with a fraction or an exponent (the only ones that can be too large for a float).
+# JSON's tokens, as far as the refusals below need them: strings (whose brackets and digits are
+# no tokens), brackets and braces, numbers with a fraction or an exponent (the only ones that can
+# be too large for a float), white space, and any other number or literal.
 STRING = r'"(?:[^"\\]|\\.)*"'
 CONTAINERS = re.compile(STRING + r"|[\[\]{}]")
 FLOATS = re.compile(STRING + r"|-?\d+(?:\.\d+(?:[eE][+-]?\d+)?|[eE][+-]?\d+)")
