@@ -1,5 +1,6 @@
 """The files the command writes: a file is replaced only once its new content is complete."""
 
+import errno
 import os
 import resource
 import signal
@@ -33,16 +34,16 @@ def test_a_failed_write_leaves_the_old_file_as_it_was(tmp_path, command):
     target.write_bytes(b"old")
     target.chmod(0o640)
     before = sorted(os.listdir(tmp_path))
-    result = subprocess.run([COMMAND, command, source, "-o", str(target)], capture_output=True, text=True,
-                            preexec_fn=limited_file_size(100))
-    assert (result.returncode, result.stderr) == (2, f"{target}: {os.strerror(27)}\n")
-    assert target.read_bytes() == b"old" and stat.S_IMODE(target.stat().st_mode) == 0o640
-    assert sorted(os.listdir(tmp_path)) == before  # no temporary file left
-
     # Written completely, the new content takes the old file's place and keeps its mode.
     assert subprocess.run([COMMAND, command, source, "-o", str(target)]).returncode == 0
-    assert target.read_bytes() != b"old" and stat.S_IMODE(target.stat().st_mode) == 0o640
-    assert sorted(os.listdir(tmp_path)) == before
+    good = target.read_bytes()
+    assert good != b"old" and stat.S_IMODE(target.stat().st_mode) == 0o640
+
+    result = subprocess.run([COMMAND, command, source, "-o", str(target)], capture_output=True, text=True,
+                            preexec_fn=limited_file_size(100))
+    assert (result.returncode, result.stderr) == (2, f"{target}: {os.strerror(errno.EFBIG)}\n")
+    assert target.read_bytes() == good and stat.S_IMODE(target.stat().st_mode) == 0o640
+    assert sorted(os.listdir(tmp_path)) == before  # no temporary file left
 
 
 def test_a_new_file_gets_the_mode_the_umask_gives(tmp_path):
