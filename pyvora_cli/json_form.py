@@ -157,6 +157,135 @@ def with_floats(value: Any, node: dict[str, Any]) -> Any:
     return value
 
 
+# JSON's tokens, as far as the refusals below need them: strings (whose brackets and digits are
+# no tokens), brackets and braces, numbers with a fraction or an exponent (the only ones that can
+# be too large for a float), white space, and any other number or literal.
+STRING = r'"(?:[^"\\]|\\.)*"'
+CONTAINERS = re.compile(STRING + r"|[\[\]{}]")
+FLOATS = re.compile(STRING + r"|-?\d+(?:\.\d+(?:[eE][+-]?\d+)?|[eE][+-]?\d+)")
+SPACE = re.compile(rb"[ \t\n\r]*")
+KEY = re.compile(STRING.encode())
+SCALAR = re.compile(rb'[^ \t\n\r,:\[\]{}"]+')
+
+
+def end_of(pattern: re.Pattern[bytes], data: bytes, start: int) -> int:
+    """Where the pattern's match at start ends (SPACE matches everywhere; the text is JSON)."""
+    match = pattern.match(data, start)
+    return start + 1 if match is None else match.end()
+
+
+def deepest(text: str) -> int:
+    """Where the text's nesting first reaches its greatest depth: the offset of that bracket."""
+    depth = greatest = at = 0
+    for token in CONTAINERS.finditer(text):
+        mark = token.group()
+        if mark in "[{":
+            depth += 1
+            if depth > greatest:
+                greatest, at = depth, token.start()
+        elif mark in "]}":
+            depth -= 1
+    return at
+
+
+def out_of_range(text: str) -> int | None:
+    """The offset of the first number too large for a float, if there is one."""
+    for token in FLOATS.finditer(text):
+        if token.group()[0] != '"' and math.isinf(float(token.group())):
+            return token.start()
+    return None
+
+
+def flat_array_end(data: bytes, start: int) -> int | None:
+    """Where the array at start ends when it holds no string, array or object (a sample list):
+    nothing in it can be a key."""
+    if data[end_of(SPACE, data, start + 1)] in b'"[{':  # not one, and no search to its end
+        return None
+    end = data.find(b"]", start)
+    if all(data.find(mark, start + 1, end) < 0 for mark in (b'"', b"[", b"{")):
+        return end + 1
+    return None
+
+
+@cache
+def sample_keys() -> frozenset[str]:
+    """The keys under which the form has a sample list (an array of integers)."""
+    nodes = [schema(), *schema()["$defs"].values()]
+    return frozenset(key for node in nodes for key, item in node.get("properties", {}).items()
+                     if resolve(resolve(item).get("items", {})).get("type") == "integer")
+
+
+def sample_texts(value: Any, key: str = "", out: dict[str, list[Any]] | None = None) -> dict[str, list[Any]]:
+    """The sample lists that form_decoder() left as texts, by their key, in the order of the
+    text (an array of integers holds no key, whatever it holds: from_dict refuses anything
+    else in it)."""
+    import msgspec
+
+    out = {} if out is None else out
+    if isinstance(value, msgspec.Raw):
+        if key in sample_keys():
+            out.setdefault(key, []).append(memoryview(value))
+    elif isinstance(value, list):
+        for item in value:
+            sample_texts(item, key, out)
+    else:
+        for field in value.__struct_fields__:
+            sample_texts(getattr(value, field), field, out)
+    return out
+
+
+def duplicate_key(data: bytes, samples: dict[str, list[Any]]) -> str | None:
+    """For valid JSON: the first key that an object holds twice, written as "'key'" followed by
+    " for <path of the object>" as from_dict writes paths (nothing more at the top level); None
+    when no object has a key twice. A sample list is passed over in a byte search or two: one
+    of `samples` (see sample_texts) found where it stands, or an array with no string and no
+    array in it."""
+    # Each open container: its path, its keys so far (None for an array), and the key being
+    # read (True while a key is awaited) or the number of the item being read.
+    frames: list[list[Any]] = []
+    start = 0
+    while True:
+        start = end_of(SPACE, data, start)
+        if start == len(data):
+            return None
+        mark = data[start]
+        if mark in b"{[":
+            path = ""
+            if frames:
+                outer, keys, at = frames[-1]
+                path = f"{outer}[{at}]" if keys is None else f"{outer}.{at}" if outer else at
+            end = None
+            if mark == ord("[") and frames and samples.get(frames[-1][2]):
+                text = samples[frames[-1][2]][0]
+                if data.startswith(text, start):
+                    end = start + len(text)
+                    samples[frames[-1][2]].pop(0)
+            if mark == ord("[") and end is None:
+                end = flat_array_end(data, start)
+            if end is None:
+                frames.append([path, set(), True] if mark == ord("{") else [path, None, 0])
+                end = start + 1
+        elif mark in b"]}":
+            frames.pop()
+            end = start + 1
+        elif mark == ord(","):
+            frames[-1][2] = True if frames[-1][1] is not None else frames[-1][2] + 1
+            end = start + 1
+        elif mark == ord('"'):
+            end = end_of(KEY, data, start)
+            if frames and frames[-1][2] is True:
+                token = data[start + 1:end - 1]
+                key = json.loads(data[start:end]) if b"\\" in token else token.decode()
+                path, keys, _ = frames[-1]
+                if key in keys:
+                    return f"{key!r} for {path}" if path else repr(key)
+                keys.add(key)
+                frames[-1][2] = key
+        else:  # a colon, a number, true, false or null
+            end = start + 1 if mark == ord(":") else end_of(SCALAR, data, start)
+        start = end
+
+
 def position(text: str, offset: int) -> str:
     line = text.count("\n", 0, offset) + 1
     column = offset - (text.rfind("\n", 0, offset) + 1) + 1
@@ -175,9 +304,15 @@ def json_error(data: bytes, error: Exception) -> str:
         json.loads(text, parse_constant=lambda name: None)
     except json.JSONDecodeError as refused:
         return f"{refused.msg} (line {refused.lineno}, column {refused.colno})"
+    except RecursionError:  # deeper than the standard library reads: msgspec's words
+        pass
     lone = LONE_SURROGATE.search(text)  # JSON's grammar allows one; no UTF-8 text holds it
     if lone:
         return f"{lone.group(1)} is half of a surrogate pair {position(text, lone.start(1))}"
+    if str(error).startswith("Number out of range"):  # msgspec names only the value's path
+        at = out_of_range(text)
+        if at is not None:
+            return f"Number out of range {position(text, at)}"
     words, _, rest = str(error).removeprefix("JSON is malformed: ").partition(" (byte ")
     if rest.rstrip(")").isdigit():  # msgspec counts bytes; the position counts characters
         prefix = data[:int(rest.rstrip(")"))].decode("utf-8", "replace")
@@ -265,13 +400,22 @@ def from_json(data: bytes, name: str) -> Protocol:
     """The protocol of a JSON form; raises Trouble with the line that says why not."""
     import msgspec
 
+    samples: dict[str, list[Any]] = {}
     try:
         try:
-            value = plain(form_decoder().decode(data), schema())
+            tree = form_decoder().decode(data)
+            value = plain(tree, schema())
+            samples = sample_texts(tree)
         except msgspec.ValidationError:  # not of the form's shape: from_dict will say why
             value = with_floats(msgspec.json.decode(data), schema())
     except (msgspec.DecodeError, msgspec.ValidationError) as error:
         raise Trouble(f"{name_text(name)}: not JSON: {json_error(data, error)}") from None
+    except RecursionError:  # msgspec, and the standard library's json, stop at the stack's depth
+        text = data.decode("utf-8", "replace")
+        raise Trouble(f"{name_text(name)}: not JSON: nested too deeply {position(text, deepest(text))}") from None
+    duplicate = duplicate_key(data, samples)
+    if duplicate is not None:
+        raise Trouble(f"{name_text(name)}: duplicate key {duplicate}")
     try:
         return Protocol.from_dict(value)
     except DecodeError as error:

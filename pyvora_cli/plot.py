@@ -288,13 +288,16 @@ def save(fig: Figure, path: str) -> None:
     for the same protocol and matplotlib (no dates, no version stamp, fixed SVG ids)."""
     import matplotlib
 
+    from pyvora_cli.streams import replacing
+
     extension = os.path.splitext(path)[1].lower()
     metadata: dict[str, Any] = {".png": {"Software": None}, ".svg": {"Date": None, "Creator": None},
                                 ".pdf": {"CreationDate": None, "Creator": None, "Producer": None}}[extension]
     with matplotlib.rc_context({"svg.hashsalt": "pyvora"}):
         # zlib's fastest level: for these pictures about half the time of its default, and no larger.
         options: dict[str, Any] = {"pil_kwargs": {"compress_level": 1}} if extension == ".png" else {}
-        fig.savefig(path, format=extension[1:], metadata=metadata, **options)
+        with replacing(path) as file:  # a picture that fails to be drawn leaves the old one
+            fig.savefig(file, format=extension[1:], metadata=metadata, **options)
 
 
 class _Drawing:

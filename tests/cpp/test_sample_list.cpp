@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -62,6 +64,32 @@ TEST(SampleList, AgreesWithThePlainReadingOnRandomTexts) {
         std::string text = long_list(random() % 40, [&](std::size_t) { return std::to_string(random() % 40000); });
         for (unsigned k = random() % 3; k > 0; --k) text[random() % text.size()] = alphabet[random() % alphabet.size()];
         ASSERT_TRUE(fuzz::sample_list_law_holds(text)) << text;
+    }
+}
+
+// Each text in a heap block of exactly its own length, so that the sanitizer sees a read past
+// the closing bracket (a string's terminating NUL and spare capacity would hide it).
+TEST(SampleList, ReadsNoByteAfterTheClosingBracket) {
+    for (std::size_t width = 1; width <= 5; ++width) {
+        for (std::size_t n = 1; n < 80; ++n) {
+            const std::string text = long_list(n, [&](std::size_t i) { return std::string(width, '1' + i % 2); });
+            const auto exact = std::make_unique<char[]>(text.size());
+            std::memcpy(exact.get(), text.data(), text.size());
+            std::vector<std::int16_t> out(n);
+            EXPECT_TRUE(protocols::json::read_sample_list({exact.get(), text.size()}, out)) << text;
+            EXPECT_EQ(out.back(), std::stoi(std::string(width, '1' + (n - 1) % 2)));
+        }
+    }
+}
+
+// The JSON decoder refuses such a sample before it comes here; the block reader must as well.
+TEST(SampleList, TwoDigitsWithALeadingZeroAreRefusedInWholeBlocks) {
+    for (const char* piece : {"05", "00"}) {
+        for (std::size_t at = 0; at < 20; ++at) {
+            const std::string text = long_list(40, [&](std::size_t i) { return i == at ? piece : std::to_string(i * 811); });
+            std::vector<std::int16_t> room(40);
+            EXPECT_FALSE(protocols::json::read_sample_list(text, room)) << text;
+        }
     }
 }
 

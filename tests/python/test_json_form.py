@@ -157,6 +157,32 @@ def test_build_refusals(tmp_path, text, message):
     assert not (tmp_path / "p.vora").exists()
 
 
+def with_duplicate(before: bytes, key: bytes) -> bytes:
+    """An exported session (its sample list long enough to be read in one piece) with `key`
+    written once more in front of the text `before`."""
+    p = Protocol()
+    p.set_session_duration(0.01)
+    p.add_constant_signal(0.5)
+    p.add_arbitrary_signal(np.linspace(0.0, 1.0, p.get_num_samples()))
+    text = exported(p)
+    assert text.count(before) == 1
+    return text.replace(before, key + b": 0, " + before)
+
+
+@pytest.mark.parametrize("text, message", [
+    (b'{\n"signals":\n' + b"[" * 100000 + b"]" * 100000 + b"}", "not JSON: nested too deeply (line 3, column 100000)"),
+    (b'{"intensity":\n  1e400}', "not JSON: Number out of range (line 2, column 3)"),
+    (b'{"intensity": [0.0, -1.5e999]}', "not JSON: Number out of range (line 1, column 21)"),
+    (with_duplicate(b'"intensity"', b'"intensity"'), "duplicate key 'intensity'"),
+    (with_duplicate(b'"value": 0.5', b'"v\\u0061lue"'), "duplicate key 'value' for signals[0]"),
+    (with_duplicate(b'"enabled": false', b'"coil_idx"'), "duplicate key 'coil_idx' for channel_b_settings"),
+])
+def test_build_refusals_of_the_text_say_where(tmp_path, text, message):
+    (tmp_path / "p.json").write_bytes(text)
+    result = run("build", str(tmp_path / "p.json"), "-o", str(tmp_path / "p.vora"))
+    assert (result.returncode, result.stderr) == (2, f"{tmp_path / 'p.json'}: {message}\n")
+
+
 def test_standard_input_and_version(tmp_path):
     path = write(tmp_path / "c.vora")
     data = (tmp_path / "c.vora").read_bytes()

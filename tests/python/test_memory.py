@@ -1,6 +1,9 @@
 """Running out of memory raises MemoryError, leaves the protocol as it was, and never aborts."""
 
+import os
+import shutil
 import struct
+import subprocess
 
 import pytest
 
@@ -98,6 +101,62 @@ def test_first_exception_of_a_thread_out_of_memory_is_memory_error(tmp_path, wha
     result = run_python(script, env={"MALLOC_ARENA_MAX": "1"})
     assert result.returncode == 0, result.stderr
     assert result.stdout.split() == ["MemoryError"]
+
+
+# malloc with a budget for one thread: a request larger than what is left fails.
+ROOM_LIBRARY = r"""
+#include <errno.h>
+#include <stddef.h>
+extern void* __libc_malloc(size_t);
+static __thread __attribute__((tls_model("initial-exec"))) size_t room = (size_t)-1;
+void limit_room(size_t bytes) { room = bytes; }
+void* malloc(size_t size) {
+    if (room != (size_t)-1) {
+        if (size > room) { errno = ENOMEM; return NULL; }
+        room -= size;
+    }
+    return __libc_malloc(size);
+}
+"""
+
+LITTLE_ROOM = r"""
+import ctypes, threading
+from pyvora import Protocol
+room = ctypes.CDLL(LIBRARY)
+unlimited = ctypes.c_size_t(-1)
+protocol = Protocol()
+outcome = []
+
+def first_call():
+    room.limit_room(ctypes.c_size_t(4 << 10))
+    try:
+        protocol.get_sampling_rate()
+        outcome.append("ok")
+    except MemoryError:
+        outcome.append("MemoryError")
+    room.limit_room(unlimited)
+
+thread = threading.Thread(target=first_call)
+thread.start()
+thread.join()
+print(*outcome, protocol.get_sampling_rate())
+"""
+
+
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer brings an allocator of its own")
+def test_a_thread_with_little_room_before_its_first_call_gets_memory_error(tmp_path):
+    """A thread's first call prepares the C++ runtime's storage only where there is room for
+    it; with only a few KiB left, the call is MemoryError and changes nothing."""
+    compiler = shutil.which("cc") or shutil.which("gcc")
+    if compiler is None:
+        pytest.skip("no C compiler to build the allocator with a budget")
+    (tmp_path / "room.c").write_text(ROOM_LIBRARY)
+    library = str(tmp_path / "room.so")
+    subprocess.run([compiler, "-shared", "-fPIC", "-O1", "-o", library, str(tmp_path / "room.c")], check=True)
+    result = run_python(LITTLE_ROOM.replace("LIBRARY", repr(library)), env={"LD_PRELOAD": library})
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["MemoryError", "5000.0"]
 
 
 def test_module_has_no_thread_local_storage():

@@ -285,6 +285,32 @@ def test_a_blocked_save_runs_signal_handlers_and_stops_when_one_raises(tmp_path,
     assert result.stdout.splitlines() == ["interrupted 3", f"True {table}"]
 
 
+CUT_SHORT_SNIPPET = """
+import os, signal
+from pyvora import Protocol
+p = Protocol()
+for _ in range(20000):  # far more than a pipe holds
+    p.add_constant_signal(0.0)
+reader = os.open({path!r}, os.O_RDONLY | os.O_NONBLOCK)  # open, never read
+signal.signal(signal.SIGALRM, signal.default_int_handler)
+signal.setitimer(signal.ITIMER_REAL, 0.2)  # once only, while the first write waits for room
+try:
+    p.save({path!r})
+except KeyboardInterrupt:
+    print("interrupted", len(os.read(reader, 1 << 20)) > 0, p.add_constant_signal(1.0))
+"""
+
+
+def test_one_signal_stops_a_save_whose_write_it_cut_short(tmp_path):
+    """The signal ends a write after part of the data went through: no EINTR, a short count,
+    and the handlers run before the rest is written."""
+    path = tmp_path / "fifo.vora"
+    os.mkfifo(path)
+    code = CUT_SHORT_SNIPPET.format(path=str(path))
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=20)
+    assert (result.returncode, result.stdout) == (0, "interrupted True 20000\n"), result.stderr
+
+
 def test_overwrites_in_place(fresh, tmp_path):
     path = tmp_path / "x.vora"
     path.write_bytes(b"\xff" * 1000)
