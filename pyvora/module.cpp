@@ -1,6 +1,7 @@
 // Module entry: one module object per process, holding the three classes.
 #include "pyvora/enums.hpp"
 #include "pyvora/errors.hpp"
+#include "pyvora/json_schema.hpp"
 #include "pyvora/protocol_object.hpp"
 #include "pyvora/read_back.hpp"
 #include "pyvora/sample_list.hpp"
@@ -52,6 +53,7 @@ PyObject* initialise() {
         check_status(PyModule_AddObjectRef(module.get(), "_read_sample_list", sample_list_function(module.get())));
         check_status(PyModule_AddObjectRef(module.get(), "_value_text", value_text_function(module.get())));
         check_status(PyModule_AddObjectRef(module.get(), "_LIMITS", limits_dict().get()));
+        check_status(PyModule_AddObjectRef(module.get(), "_json_schema", json_schema_function(module.get())));
         check_status(PyModule_AddStringConstant(module.get(), "__version__", PYVORA_VERSION));
         owning_interpreter = interpreter;
         cached_module = Py_NewRef(module.get());  // kept for the life of the process

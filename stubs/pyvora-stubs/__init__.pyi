@@ -501,3 +501,6 @@ def _value_text(value: bool | int | float | str, /) -> str:
 # The protocol's limits by name: min_session_duration, max_session_duration, min_intensity,
 # max_intensity, sampling_rate, min_sample, max_sample, max_samples.
 _LIMITS: dict[str, float | int]
+
+def _json_schema() -> str:
+    """The JSON Schema of the JSON form of a protocol, as a str. For the command's shipped schema."""
