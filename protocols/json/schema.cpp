@@ -58,9 +58,13 @@ std::string joined(const std::vector<std::string>& items, std::size_t column = 0
 
 // 9000000 as "9,000,000".
 std::string grouped(std::uint64_t n) {
-    std::string digits = std::to_string(n);
-    for (std::size_t i = digits.size(); i > 3; i -= 3) digits.insert(i - 3, ",");
-    return digits;
+    const std::string digits = std::to_string(n);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
 }
 
 // One record's definition: its properties in field order, all required, no others.
@@ -162,18 +166,22 @@ private:
 
 std::string description() {
     using text::float_text;
-    std::vector<std::string> names;
-    for (const std::string_view name : non_finite) names.push_back("\"" + std::string(name) + "\"");
-    return "The JSON form of a pyvora protocol, as `pyvora export` writes it and `pyvora build` reads it: "
-           "Protocol.to_dict() with keys in field order, sample lists as arrays of integers and non-finite "
-           "floats as the strings " + names[0] + ", " + names[1] + " and " + names[2] +
-           ". This schema gives the form; the value rules of a protocol file (intensity " +
-           float_text(config::MIN_INTENSITY) + " to " + float_text(config::MAX_INTENSITY) + ", session duration " +
-           float_text(config::MIN_SESSION_DURATION) + " to " + float_text(config::MAX_SESSION_DURATION) +
-           " s, samples " + std::to_string(config::MIN_SAMPLE) + " to " + std::to_string(config::MAX_SAMPLE) +
-           " and at most " + grouped(config::MAX_SAMPLES) + " of them, a non-empty signal table, " +
-           std::to_string(settings::MONITOR_TRACES) +
-           " monitor flags) are checked by `pyvora build` as loading a file checks them.";
+    std::string out =
+        "The JSON form of a pyvora protocol, as `pyvora export` writes it and `pyvora build` reads it: "
+        "Protocol.to_dict() with keys in field order, sample lists as arrays of integers and non-finite "
+        "floats as the strings ";
+    for (std::size_t i = 0; i < non_finite.size(); ++i) {
+        out.append(i == 0 ? "" : i + 1 == non_finite.size() ? " and " : ", ").append(quoted(non_finite[i]));
+    }
+    out.append(". This schema gives the form; the value rules of a protocol file (intensity ")
+        .append(float_text(config::MIN_INTENSITY)).append(" to ").append(float_text(config::MAX_INTENSITY))
+        .append(", session duration ").append(float_text(config::MIN_SESSION_DURATION)).append(" to ")
+        .append(float_text(config::MAX_SESSION_DURATION)).append(" s, samples ")
+        .append(std::to_string(config::MIN_SAMPLE)).append(" to ").append(std::to_string(config::MAX_SAMPLE))
+        .append(" and at most ").append(grouped(config::MAX_SAMPLES)).append(" of them, a non-empty signal table, ")
+        .append(std::to_string(settings::MONITOR_TRACES))
+        .append(" monitor flags) are checked by `pyvora build` as loading a file checks them.");
+    return out;
 }
 
 }  // namespace
