@@ -10,8 +10,8 @@
 #include <utility>
 
 #include "protocols/file/value_rules.hpp"
+#include "pyvora/convert.hpp"
 #include "pyvora/describe.hpp"
-#include "pyvora/errors.hpp"
 
 namespace pyvora {
 namespace {
@@ -25,19 +25,6 @@ namespace file = protocols::file;
 [[noreturn]] void refuse_sample(std::size_t position, std::string what) {
     throw SampleRefusal{position, std::move(what)};
 }
-
-// A Python buffer, released on every path.
-class Buffer {
-public:
-    explicit Buffer(PyObject* obj) { check_status(PyObject_GetBuffer(obj, &view_, PyBUF_RECORDS_RO)); }
-    ~Buffer() { PyBuffer_Release(&view_); }
-    Buffer(const Buffer&) = delete;
-    Buffer& operator=(const Buffer&) = delete;
-    const Py_buffer& view() const noexcept { return view_; }
-
-private:
-    Py_buffer view_{};
-};
 
 // The element type of an integer buffer: signedness, size and whether its bytes are in the
 // other order than this machine's. Empty for any other format.
@@ -151,10 +138,22 @@ std::int16_t sample_of(PyObject* item, std::size_t position) {
     return static_cast<std::int16_t>(value);
 }
 
+// The buffer of obj in any layout. One that obj offers but cannot give (a NumPy datetime64
+// array, a released memoryview) is the samples' problem, refused as any other unfit array is.
+BufferView sample_buffer(PyObject* obj) {
+    try {
+        return BufferView(obj, BufferView::any_layout);
+    } catch (const PythonError&) {
+        if (!PyErr_ExceptionMatches(PyExc_ValueError) && !PyErr_ExceptionMatches(PyExc_BufferError)) throw;
+        PyErr_Clear();
+        refuse("expected integer samples, got " + given(obj) + " with no readable buffer");
+    }
+}
+
 }  // namespace
 
 void read_buffer_samples(PyObject* obj, sig::Samples& samples) {
-    const Buffer buffer(obj);
+    const BufferView buffer = sample_buffer(obj);
     const Py_buffer& view = buffer.view();
     if (view.ndim != 1) refuse("expected a 1-D array of samples, got " + std::to_string(view.ndim) + " dimensions");
     const auto format = int_format(view.format, view.itemsize);

@@ -1,38 +1,16 @@
-// Every method of Protocol, in the order the class lists them, with its parameters.
-// The binding layer (arguments.hpp) derives docstrings, argument binding and conversion from
-// these declarations.
+// Every method of Protocol, in the order the class lists them, with its parameters: the
+// contract surface first, then the convention surface (method.hpp). The calling sequence
+// (call.hpp) derives docstrings, argument binding and conversion from these declarations.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 
 #include "protocols/settings.hpp"
-#include "pyvora/arguments.hpp"
+#include "pyvora/convert.hpp"
+#include "pyvora/method.hpp"
 #include "pyvora/object.hpp"
-
-namespace pyvora {
-
-// A one-dimensional float64 array, read in place (see arbitrary.cpp).
-struct SampleArray {
-    const char* data;
-    std::int64_t length;
-    std::int64_t stride;  // bytes between consecutive samples, may be negative
-    bool contiguous;      // aligned and stride == 8
-};
-template <>
-struct FromPython<SampleArray> {
-    static SampleArray convert(PyObject* obj);
-};
-
-// Any object, borrowed for the call: the method reads it itself.
-struct AnyObject {
-    PyObject* object;
-};
-template <>
-struct FromPython<AnyObject> {
-    static AnyObject convert(PyObject* obj) noexcept { return AnyObject{obj}; }
-};
-}  // namespace pyvora
+#include "pyvora/protocol_object.hpp"
 
 namespace pyvora::methods {
 
@@ -58,7 +36,7 @@ inline constexpr MethodSpec SET_MODULATION_SOURCE =
 void set_modulation_source(Settings& s, ChannelId channel, std::uint64_t index,
                            std::optional<bool> external);
 
-// Signals. Each returns the new signal's position, staged (see arguments.hpp).
+// Signals. Each returns the new signal's position, staged (see call.hpp).
 inline constexpr MethodSpec ADD_CONSTANT_SIGNAL = method("add_constant_signal", Param{"value"});
 StagedAppend add_constant_signal(Settings& s, double value);
 
@@ -89,7 +67,7 @@ double get_sampling_rate(const Settings& s);
 inline constexpr MethodSpec SAVE = method("save", Param{"filepath"});
 void save(Settings& s, Text filepath);
 
-// Reading back and copying. These carry real docstrings.
+// Reading back and copying: the convention surface from here on.
 inline constexpr MethodSpec TO_BYTES = documented(method("to_bytes"), R"(Return the protocol file's bytes.
 
 Exactly the bytes that save() would write at this moment. The protocol is not

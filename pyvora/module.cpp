@@ -45,7 +45,8 @@ PyObject* initialise() {
         add_class(module.get(), "Protocol", create_protocol_type);
         add_class(module.get(), "Channel", create_channel_type);
         add_class(module.get(), "Coil", create_coil_type);
-        // Added later, after the classes: reading files back, pickling, and the command's JSON reader.
+        // The convention surface, after the classes: reading files back, pickling, and the
+        // command's helpers.
         check_status(PyModule_AddObjectRef(module.get(), "DecodeError", decode_error_type()));
         check_status(PyModule_AddObjectRef(module.get(), "_protocol_from_bytes",
                                            restore_function(module.get())));

@@ -2,6 +2,7 @@
 #include <new>
 #include <vector>
 
+#include "pyvora/call.hpp"
 #include "pyvora/methods.hpp"
 #include "pyvora/text_form.hpp"
 

@@ -34,7 +34,7 @@ struct DictWriter {
 
     // A new int16 array filled with one copy: no Python object per sample.
     Ref samples(const sig::Samples& samples) {
-        import_numpy();
+        load_numpy(Surface::convention);
         npy_intp length = static_cast<npy_intp>(samples.size());
         Ref array = check(PyArray_SimpleNew(1, &length, NPY_INT16));
         if (!samples.empty()) {

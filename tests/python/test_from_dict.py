@@ -96,6 +96,11 @@ def edited(edit):
 NAN = float("nan")
 
 
+def released(view):
+    view.release()
+    return view
+
+
 @pytest.mark.parametrize("edit, message, path", [
     (lambda d: d.pop("intensity"), "missing key for intensity", "intensity"),
     (lambda d: d["signals"][0].pop("kind"), "missing key for signals[0].kind", "signals[0].kind"),
@@ -148,6 +153,22 @@ NAN = float("nan")
      "expected a 1-D array of samples, got 2 dimensions for signals[1].samples", "signals[1].samples"),
     (lambda d: d["signals"][1].update(samples=np.zeros(9_000_001, dtype=np.int16)),
      "9000001 samples exceed the limit of 9000000 for signals[1].samples", "signals[1].samples"),
+    # Each check at its edge: one flag too many, the empty key, bool for a count, no dimension.
+    (lambda d: d.update(monitor_trace_visible=[False] * 17), "expected 16 flags, got 17 for monitor_trace_visible",
+     "monitor_trace_visible"),
+    (lambda d: d["channel_a_settings"].update({"": 0}), "unknown key '' for channel_a_settings",
+     "channel_a_settings"),
+    (lambda d: d["channel_a_settings"].update(coil_idx=True),
+     "expected an int, got bool True for channel_a_settings.coil_idx", "channel_a_settings.coil_idx"),
+    (lambda d: d["signals"][1].update(samples=np.array(7, dtype=np.int16)),
+     "expected a 1-D array of samples, got 0 dimensions for signals[1].samples", "signals[1].samples"),
+    # Buffers offered but not given.
+    (lambda d: d["signals"][1].update(samples=np.zeros(3, dtype="datetime64[s]")),
+     "expected integer samples, got ndarray with no readable buffer for signals[1].samples", "signals[1].samples"),
+    (lambda d: d["signals"][1].update(samples=np.zeros(3, dtype="timedelta64[s]")),
+     "expected integer samples, got ndarray with no readable buffer for signals[1].samples", "signals[1].samples"),
+    (lambda d: d["signals"][1].update(samples=released(memoryview(bytes(3)))),
+     "expected integer samples, got memoryview with no readable buffer for signals[1].samples", "signals[1].samples"),
 ])
 def test_refusals_name_the_problem_and_the_field(edit, message, path):
     with pytest.raises(DecodeError) as caught:
