@@ -1,5 +1,5 @@
-// Protocol.from_dict: the inverse of to_dict(). Like the decoder, it walks each record's
-// `fields` description and applies the decoder's value rules (protocols/file/value_rules.hpp),
+// Protocol.from_dict: the inverse of to_dict(). Like the decoder, it is a visitor of the walk of
+// records and applies the decoder's value rules (protocols/file/value_rules.hpp),
 // so a dict is taken exactly as a file holding the same values would be loaded. The protocol is
 // built as a local value and becomes an object only once all of it was read: a refusal or
 // running out of memory leaves nothing behind.
@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "protocols/field_path.hpp"
-#include "protocols/file/record_encoding.hpp"
 #include "protocols/file/value_rules.hpp"
 #include "protocols/record.hpp"
 #include "pyvora/convert_samples.hpp"
@@ -28,7 +27,6 @@ namespace {
 namespace sig = protocols::signals;
 namespace file = protocols::file;
 using protocols::FieldPath;
-using protocols::settings::MONITOR_TRACES;
 
 // What is wrong with the value at the reader's path.
 struct Refusal {
@@ -36,12 +34,6 @@ struct Refusal {
 };
 
 [[noreturn]] void refuse(std::string what) { throw Refusal{std::move(what)}; }
-
-// The path is kept outside the call stack and pushed and popped by hand, so that it still
-// names the failing field once a refusal has been thrown out of the walk.
-struct Reader {
-    FieldPath path;
-};
 
 // ---- Scalars.
 
@@ -174,9 +166,6 @@ private:
 };
 
 template <class T>
-void read_value(Reader& r, PyObject* obj, T& value);
-
-template <class T>
 const std::vector<std::string_view>& field_names() {
     static const std::vector<std::string_view> names = [] {
         std::vector<std::string_view> out;
@@ -187,109 +176,85 @@ const std::vector<std::string_view>& field_names() {
     return names;
 }
 
-// The record's fields from a mapping that holds exactly them (and `extra`, read by the caller).
-template <protocols::Record R>
-void read_fields(Reader& r, const Fields& fields, R& record, std::string_view extra = {}) {
-    fields.check_keys(field_names<R>(), extra);
-    R::fields(record, [&](std::string_view name, auto& member) {
-        r.path.push(name);
+// A visitor of the walk (protocols/record.hpp): each kind read as to_dict() writes it. The walk
+// keeps `path` outside the call stack, so that it still names the failing field once a refusal
+// has been thrown out of the walk.
+struct DictReader {
+    FieldPath path;
+
+    void scalar(bool& value, PyObject* obj) { value = read_bool(obj); }
+    void scalar(std::uint64_t& value, PyObject* obj) { value = read_uint64(obj); }
+    void scalar(double& value, PyObject* obj) { value = read_float(obj); }
+    void text(std::string& value, PyObject* obj) { read_text(obj, value); }
+
+    template <class T, class A>
+    void list(std::vector<T, A>& items, PyObject* obj) {
+        const Items list(obj, std::same_as<T, double>);
+        items.clear();
+        items.reserve(list.size());
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            protocols::at(*this, i, [&] { protocols::visit(*this, items.emplace_back(), list.items()[i]); });
+        }
+    }
+
+    template <std::size_t N>
+    void flags(std::array<bool, N>& flags, PyObject* obj) {
+        const Items list(obj, true);
+        if (list.size() != flags.size()) {
+            refuse("expected " + std::to_string(flags.size()) + " flags, got " + std::to_string(list.size()));
+        }
+        protocols::each(*this, flags, [&](bool& flag, std::size_t i) { scalar(flag, list.items()[i]); });
+    }
+
+    void samples(sig::Samples& samples, PyObject* obj) {
+        try {
+            if (PyObject_CheckBuffer(obj)) {
+                read_buffer_samples(obj, samples);
+                return;
+            }
+            // Reading an int runs no Python code, so a list cannot change while it is read.
+            const Items list(obj, true);
+            read_int_samples({list.items(), list.size()}, samples);
+        } catch (const SampleRefusal& refusal) {
+            if (refusal.position) path.push(*refusal.position);
+            refuse(refusal.what);
+        }
+    }
+
+    template <protocols::Record R>
+    void record(R& record, PyObject* obj) {
+        protocols::walk(*this, record, Fields(obj));
+    }
+    // The record's fields from a mapping that holds exactly them (and a signal's kind).
+    template <protocols::Record R>
+    void open(R&, const Fields& fields) {
+        fields.check_keys(field_names<R>(), protocols::SignalParams<R> ? protocols::kind_field : "");
+    }
+    template <class R, class T>
+    void field(R& record, std::string_view name, T& member, const Fields& fields) {
         const Ref item = fields.get(name);
         if (!item) refuse("missing key");
-        read_value(r, item.get(), member);
-        if (auto problem = file::field_problem(record, name, member)) refuse(std::move(*problem));
-        r.path.pop();
-    });
-}
-
-template <class T, class A>
-void read_sequence(Reader& r, PyObject* obj, std::vector<T, A>& items) {
-    const Items list(obj, std::same_as<T, double>);
-    items.clear();
-    items.reserve(list.size());
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        r.path.push(i);
-        read_value(r, list.items()[i], items.emplace_back());
-        r.path.pop();
+        protocols::visit(*this, member, item.get());
+        if (auto problem = file::field_problem(record, member)) refuse(std::move(*problem));
     }
-}
 
-void read_flags(Reader& r, PyObject* obj, std::array<bool, MONITOR_TRACES>& flags) {
-    const Items list(obj, true);
-    if (list.size() != flags.size()) {
-        refuse("expected " + std::to_string(flags.size()) + " flags, got " + std::to_string(list.size()));
-    }
-    for (std::size_t i = 0; i < flags.size(); ++i) {
-        r.path.push(i);
-        flags[i] = read_bool(list.items()[i]);
-        r.path.pop();
-    }
-}
-
-void read_signal(Reader& r, PyObject* obj, sig::Signal& signal) {
-    using Params = sig::Signal::Params;
-    const Fields fields(obj);
-    r.path.push("kind");
-    const Ref kind = fields.get("kind");
-    if (!kind) refuse("missing key");
-    if (!PyUnicode_Check(kind.get())) refuse("expected a str, got " + given(kind.get()));
-    std::size_t index = 0;
-    while (index < sig::Signal::kind_names.size() &&
-           PyUnicode_CompareWithASCIIString(kind.get(), std::string(sig::Signal::kind_names[index]).c_str()) != 0) {
-        ++index;
-    }
-    if (index == sig::Signal::kind_names.size()) {
-        refuse("unknown signal kind " + utf8(check(PyUnicode_Type.tp_repr(kind.get()))));
-    }
-    r.path.pop();
-    // The parameters' fields sit right under the signal, beside "kind".
-    [&]<std::size_t... I>(std::index_sequence<I...>) {
-        (void)((index == I ? (read_fields(r, fields, signal.params.template emplace<I>(), "kind"), true) : false) || ...);
-    }(std::make_index_sequence<std::variant_size_v<Params>>{});
-}
-
-// ---- Samples.
-
-void read_samples(Reader& r, PyObject* obj, sig::Samples& samples) {
-    try {
-        if (PyObject_CheckBuffer(obj)) {
-            read_buffer_samples(obj, samples);
-            return;
+    // The parameters' fields sit right under the signal, beside its kind.
+    void signal(sig::Signal& signal, PyObject* obj) { protocols::walk_signal(*this, signal, Fields(obj)); }
+    std::size_t kind(sig::Signal&, const Fields& fields) {
+        const Ref kind = fields.get(protocols::kind_field);
+        if (!kind) refuse("missing key");
+        if (!PyUnicode_Check(kind.get())) refuse("expected a str, got " + given(kind.get()));
+        std::size_t index = 0;
+        while (index < sig::Signal::kind_names.size() &&
+               PyUnicode_CompareWithASCIIString(kind.get(), std::string(sig::Signal::kind_names[index]).c_str()) != 0) {
+            ++index;
         }
-        // Reading an int runs no Python code, so a list cannot change while it is read.
-        const Items list(obj, true);
-        read_int_samples({list.items(), list.size()}, samples);
-    } catch (const SampleRefusal& refusal) {
-        if (refusal.position) r.path.push(*refusal.position);
-        refuse(refusal.what);
+        if (index == sig::Signal::kind_names.size()) {
+            refuse("unknown signal kind " + utf8(check(PyUnicode_Type.tp_repr(kind.get()))));
+        }
+        return index;
     }
-}
-
-// ---- The walk: each kind of field read as to_dict() writes it.
-
-template <class T>
-void read_value(Reader& r, PyObject* obj, T& value) {
-    if constexpr (std::same_as<T, bool>) {
-        value = read_bool(obj);
-    } else if constexpr (std::same_as<T, std::uint64_t>) {
-        value = read_uint64(obj);
-    } else if constexpr (std::same_as<T, double>) {
-        value = read_float(obj);
-    } else if constexpr (std::same_as<T, std::string>) {
-        read_text(obj, value);
-    } else if constexpr (std::same_as<T, sig::Samples>) {
-        read_samples(r, obj, value);
-    } else if constexpr (file::detail::is_vector<T>) {
-        read_sequence(r, obj, value);
-    } else if constexpr (std::same_as<T, std::array<bool, MONITOR_TRACES>>) {
-        read_flags(r, obj, value);
-    } else if constexpr (std::same_as<T, sig::Signal>) {
-        read_signal(r, obj, value);
-    } else if constexpr (protocols::Record<T>) {
-        read_fields(r, Fields(obj), value);
-    } else {
-        static_assert(file::detail::unsupported<T>, "this field type has no dict form");
-    }
-}
+};
 
 }  // namespace
 }  // namespace pyvora
@@ -297,10 +262,10 @@ void read_value(Reader& r, PyObject* obj, T& value) {
 namespace pyvora::methods {
 
 Ref from_dict(PyTypeObject* cls, AnyObject data) {
-    Reader r;
+    DictReader r;
     try {
         protocols::settings::Settings settings;
-        read_value(r, data.object, settings);
+        protocols::visit(r, settings, data.object);
         return new_protocol(cls, protocols::Protocol{std::move(settings)});
     } catch (const Refusal& refusal) {
         const std::string path = r.path.text();

@@ -2,6 +2,7 @@
 #include "pyvora/enums.hpp"
 #include "pyvora/envelope.hpp"
 #include "pyvora/errors.hpp"
+#include "pyvora/json_schema.hpp"
 #include "pyvora/protocol_object.hpp"
 #include "pyvora/read_back.hpp"
 #include "pyvora/sample_list.hpp"
@@ -54,6 +55,7 @@ PyObject* initialise() {
         check_status(PyModule_AddObjectRef(module.get(), "_read_sample_list", sample_list_function(module.get())));
         check_status(PyModule_AddObjectRef(module.get(), "_value_text", value_text_function(module.get())));
         check_status(PyModule_AddObjectRef(module.get(), "_LIMITS", limits_dict().get()));
+        check_status(PyModule_AddObjectRef(module.get(), "_json_schema", json_schema_function(module.get())));
         check_status(PyModule_AddObjectRef(module.get(), "_largest_step", largest_step_function(module.get())));
         check_status(PyModule_AddStringConstant(module.get(), "__version__", PYVORA_VERSION));
         owning_interpreter = interpreter;

@@ -511,6 +511,9 @@ def _value_text(value: bool | int | float | str, /) -> str:
 # max_intensity, sampling_rate, min_sample, max_sample, max_samples.
 _LIMITS: dict[str, float | int]
 
+def _json_schema() -> str:
+    """The JSON Schema of the JSON form of a protocol, as a str. For the command's shipped schema."""
+
 def _largest_step(samples: Buffer, /) -> tuple[int, int]:
     """(i, step): the largest difference between neighbouring samples of a contiguous buffer
     of native int16 samples, and the first i where it occurs (between i and i + 1);

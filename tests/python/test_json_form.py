@@ -4,6 +4,7 @@ import json
 import subprocess
 import sys
 from array import array
+from importlib import resources
 
 import pytest
 from hypothesis import given, settings
@@ -46,6 +47,11 @@ def test_schema_is_a_schema_of_the_form_in_field_order():
     p = Protocol()
     p.add_constant_signal(0.5)
     assert list(strict(exported(p))) == list(p.to_dict())
+
+
+def test_shipped_schema_is_the_one_generated_from_the_records():
+    shipped = resources.files("pyvora_cli").joinpath("protocol.schema.json").read_text("utf-8")
+    assert shipped == pyvora._json_schema(), "run scripts/gen_schema.py"
 
 
 @settings(max_examples=100, deadline=None)
