@@ -168,4 +168,11 @@ and find_problems(). Every text is escaped; the summary stays a few
 kilobytes whatever the number of samples.)");
 Ref repr_html(const Settings& s);
 
+inline constexpr MethodSpec TO_DICT_BUFFERS = documented(method("_to_dict_buffers"), R"(Return to_dict() with each sample list as a memoryview of int16 (format 'h').
+
+The same data as to_dict(), with each arbitrary signal's samples in a new
+read-only memoryview instead of a NumPy array, so that NumPy is not needed.
+For the command's checks.)");
+Ref to_dict_buffers(const Settings& s);
+
 }  // namespace pyvora::methods

@@ -65,6 +65,7 @@ std::vector<PyMethodDef>& method_table() {
         method_entry<SUMMARY_TEXT, summary_text>(),
         method_entry<FROM_DICT, from_dict>(),
         method_entry<REPR_HTML, repr_html>(),
+        method_entry<TO_DICT_BUFFERS, to_dict_buffers>(),
         PyMethodDef{nullptr, nullptr, 0, nullptr},
     };
     return table;

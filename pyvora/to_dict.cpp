@@ -32,8 +32,11 @@ struct DictWriter {
         return check(PyUnicode_DecodeUTF8(value.data(), static_cast<Py_ssize_t>(value.size()), "strict"));
     }
 
+    bool numpy = true;  // sample lists as NumPy arrays; otherwise as int16 memoryviews
+
     // A new int16 array filled with one copy: no Python object per sample.
     Ref samples(const sig::Samples& samples) {
+        if (!numpy) return sample_view(samples);
         load_numpy(Surface::convention);
         npy_intp length = static_cast<npy_intp>(samples.size());
         Ref array = check(PyArray_SimpleNew(1, &length, NPY_INT16));
@@ -42,6 +45,14 @@ struct DictWriter {
                         samples.size() * sizeof(std::int16_t));
         }
         return array;
+    }
+
+    // A memoryview of format 'h' over new bytes holding one copy: no NumPy needed.
+    static Ref sample_view(const sig::Samples& samples) {
+        Ref bytes = check(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(samples.data()),
+                                                    static_cast<Py_ssize_t>(samples.size() * sizeof(std::int16_t))));
+        Ref view = check(PyMemoryView_FromObject(bytes.get()));
+        return check(PyObject_CallMethod(view.get(), "cast", "s", "h"));
     }
 
     template <class L>
@@ -85,6 +96,12 @@ namespace pyvora::methods {
 
 Ref to_dict(const Settings& s) {
     DictWriter writer;
+    return writer.record(s);
+}
+
+Ref to_dict_buffers(const Settings& s) {
+    DictWriter writer;
+    writer.numpy = false;
     return writer.record(s);
 }
 

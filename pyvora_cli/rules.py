@@ -36,7 +36,6 @@ import math
 import re
 import tomllib
 from dataclasses import dataclass
-from importlib import resources
 from typing import Any, NoReturn
 
 import pyvora
@@ -90,8 +89,7 @@ class Finding:
 
 @functools.cache
 def _schema() -> dict[str, Any]:
-    text = (resources.files("pyvora_cli") / "protocol.schema.json").read_text(encoding="utf-8")
-    schema: dict[str, Any] = json.loads(text)
+    schema: dict[str, Any] = json.loads(pyvora._json_schema())
     return schema
 
 
@@ -300,7 +298,7 @@ def _matches(value: Any, segments: list[str | int | None], path: str) -> Any:
     if isinstance(segment, str):
         if isinstance(value, dict) and segment in value:
             yield from _matches(value[segment], rest, f"{path}.{segment}" if path else segment)
-    elif isinstance(value, (list, tuple)) or hasattr(value, "dtype"):
+    elif isinstance(value, (list, memoryview)):
         indices = range(len(value)) if segment is None else [segment] if segment < len(value) else []
         for i in indices:
             yield from _matches(value[i], rest, f"{path}[{i}]")
@@ -360,7 +358,7 @@ def check(protocol: Protocol, rules: list[Rule]) -> list[Finding]:
     """The findings of the rules for a protocol, in the rules' order and the fields' order."""
     if not rules:
         return []
-    data = protocol.to_dict()
+    data = protocol._to_dict_buffers()  # sample lists as memoryviews: no NumPy to import
     findings = []
     for rule in rules:
         segments = _segments(rule.path)

@@ -431,6 +431,13 @@ class Protocol:
         and find_problems(). Every text is escaped; the summary stays a few
         kilobytes whatever the number of samples.
         """
+    def _to_dict_buffers(self) -> dict[str, Any]:
+        """Return to_dict() with each sample list as a memoryview of int16 (format 'h').
+
+        The same data as to_dict(), with each arbitrary signal's samples in a new
+        read-only memoryview instead of a NumPy array, so that NumPy is not needed.
+        For the command's checks.
+        """
 
 @final
 class Channel:

@@ -98,3 +98,22 @@ def test_largest_step_is_the_first_of_the_largest():
     assert pyvora._largest_step(array.array("h", [0, 5, -3, 2, -6, 10])) == (4, 16)
     assert pyvora._largest_step(array.array("h", [3, -5, 3])) == (0, 8)
     assert pyvora._largest_step(b"") == pyvora._largest_step(array.array("h", [7])) == (0, 0)
+
+
+def test_rules_need_no_numpy(tmp_path):
+    import subprocess
+    import sys
+
+    p = Protocol()
+    p.add_arbitrary_signal(np.linspace(0.0, 1.0, p.get_num_samples()))
+    expected = p.to_dict()
+    plain = p._to_dict_buffers()
+    view = plain["signals"][0].pop("samples")
+    assert (view.format, view.readonly, view.tolist()) == ("h", True, expected["signals"][0].pop("samples").tolist())
+    assert plain == expected
+    p.save(str(tmp_path / "p.vora"))
+    (tmp_path / "r.toml").write_text(rule(path='"signals[*].samples"', ends_within=0.01, max_step=0.01))
+    code = ("import sys; from pyvora import Protocol; from pyvora_cli import rules; "
+            f"found = rules.check(Protocol.load({str(tmp_path / 'p.vora')!r}), rules.load({str(tmp_path / 'r.toml')!r})); "
+            "print(len(found), 'numpy' in sys.modules)")
+    assert subprocess.run([sys.executable, "-c", code], capture_output=True, text=True).stdout == "1 False\n"
