@@ -35,8 +35,7 @@ import json
 import math
 import re
 import tomllib
-from dataclasses import dataclass
-from typing import Any, NoReturn
+from typing import Any, NamedTuple, NoReturn
 
 import pyvora
 from pyvora import Protocol
@@ -61,8 +60,7 @@ class RulesError(ValueError):
         super().__init__(f"{source}: line {line}: {what}" if line else f"{source}: {what}")
 
 
-@dataclass(frozen=True)
-class Rule:
+class Rule(NamedTuple):
     name: str
     path: str
     level: str
@@ -70,8 +68,7 @@ class Rule:
     conditions: dict[str, Any]
 
 
-@dataclass(frozen=True)
-class Finding:
+class Finding(NamedTuple):
     """One breach of a rule: the rule's name and level, the path it concerns, the rule's message
     (or, without one, what the rule asks) and ``detail``, what the protocol holds there."""
 
