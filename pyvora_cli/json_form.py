@@ -97,6 +97,7 @@ def sample_lines(samples: Any, per_line: int, indent: str, out: list[Any]) -> No
     import numpy as np
 
     feed = np.frombuffer(f"\n{indent}  ".encode(), np.uint8)
+    per_line = min(per_line, len(samples))  # rows no longer than the list
     step = max(1, CHUNK // per_line) * per_line  # whole lines at a time
     out.append(b"[")
     for start in range(0, len(samples), step):
@@ -350,8 +351,8 @@ def json_error(data: bytes, error: Exception) -> str:
 
 
 def integer_array(raw: memoryview) -> memoryview | None:
-    """A long JSON array of integers in the form export writes (digits and commas only) as a
-    buffer of int16, read in C++ in one pass; None for any other spelling, which then takes the
+    """A long JSON array of integers in a form export writes (digits and commas, with or without
+    the line breaks of samples so many to a line) as a buffer of int16, read in C++ in one pass; None for any other spelling, which then takes the
     general road to the same samples or the same refusal."""
     if len(raw) < 64:
         return None

@@ -214,10 +214,12 @@ def test_check_json_writes_one_object_per_file(tmp_path):
 def test_every_sample_value_is_written_as_its_digits():
     from pyvora_cli.json_form import samples_json
 
-    for samples in (np.arange(32768, dtype=np.int16)[::-1], np.array([7], np.int16), np.array([], np.int16)):
-        out: list = []
-        samples_json(samples, out)
-        assert json.loads(b"".join(out)) == samples.tolist()
+    for samples in (np.arange(32768, dtype=np.int16)[::-1], np.array([7], np.int16), np.array([], np.int16),
+                    np.array([-32768, 5, -1], np.int16)):
+        for per_line in (None, 1, 3, 10**100):
+            out: list = []
+            samples_json(samples, out, per_line, "  ")
+            assert json.loads(b"".join(out)) == samples.tolist()
 
 
 def test_the_spelling_export_writes_is_read_in_one_pass():
