@@ -92,8 +92,10 @@ TEST(SampleList, AgreesWithThePlainReadingOnRandomTexts) {
     std::mt19937 random(7);
     const std::string alphabet = "0123456789,,,0 ]-\n";
     for (int round = 0; round < 40000; ++round) {
-        std::string text = round % 2 ? in_lines(random() % 40, 1 + random() % 5, random() % 9, [](std::size_t i) { return i * 7919 % 40000; })
-                                     : long_list(random() % 40, [&](std::size_t) { return std::to_string(random() % 40000); });
+        const auto value = [](std::size_t i) { return i * 7919 % 40000; };
+        const std::size_t n = random() % 40, per_line = 1 + random() % 5, indent = random() % 9;
+        std::string text = round % 2 ? in_lines(n, per_line, indent, value)
+                                     : long_list(n, [&](std::size_t) { return std::to_string(random() % 40000); });
         for (unsigned k = random() % 3; k > 0; --k) text[random() % text.size()] = alphabet[random() % alphabet.size()];
         ASSERT_TRUE(fuzz::sample_list_law_holds(text)) << text;
     }
