@@ -72,9 +72,14 @@ def digits_table() -> Any:
     return table.view(np.uint64).ravel()
 
 
-def samples_json(samples: Any, out: list[Any]) -> None:
+def samples_json(samples: Any, out: list[Any], per_line: int | None = None, indent: str = "") -> None:
     """A sample list (int16 array) as a JSON array: one table look-up per sample, then the
-    padding dropped, instead of a Python int per sample."""
+    padding dropped, instead of a Python int per sample. With per_line, the samples go that
+    many to a line, each line indented under the list's opening, its closing bracket on a line
+    of its own."""
+    if len(samples) and per_line is not None:
+        sample_lines(samples, per_line, indent, out)
+        return
     if len(samples) == 0 or samples.min() < 0:  # never below 0 in a protocol; kept exact anyway
         out.append(bytes(f"[{','.join(map(str, samples.tolist()))}]", "ascii"))
         return
@@ -86,40 +91,65 @@ def samples_json(samples: Any, out: list[Any]) -> None:
     out[-1] = out[-1][:-1] + b"]"  # no comma after the last sample
 
 
-def emit(value: Any, indent: str, out: list[Any], encode: Any) -> None:
+def sample_lines(samples: Any, per_line: int, indent: str, out: list[Any]) -> None:
+    """The samples per_line to a line: the table entries of a line side by side in one row,
+    after the row of its line break; the padding dropped from many rows at once."""
+    import numpy as np
+
+    feed = np.frombuffer(f"\n{indent}  ".encode(), np.uint8)
+    per_line = min(per_line, len(samples))  # rows no longer than the list
+    step = max(1, CHUNK // per_line) * per_line  # whole lines at a time
+    out.append(b"[")
+    for start in range(0, len(samples), step):
+        part = samples[start:start + step]
+        if part.min() < 0:  # as for one line
+            cells = np.array([list(f"{x},".encode().ljust(8, b"\0")) for x in part.tolist()], np.uint8)
+        else:
+            cells = digits_table()[part].view("u1")
+        lines = -(-len(part) // per_line)
+        rows = np.zeros((lines, per_line * 8), np.uint8)
+        rows.reshape(-1)[:cells.size] = cells.reshape(-1)
+        text = np.concatenate([np.broadcast_to(feed, (lines, len(feed))), rows], axis=1).reshape(-1)
+        out.append(text[text != 0].tobytes())
+    out[-1] = out[-1][:-1] + f"\n{indent}]".encode()  # no comma after the last sample
+
+
+def emit(value: Any, indent: str, out: list[Any], encode: Any, per_line: int | None = None) -> None:
     """Two-space indentation for the records; a list of numbers or flags (a sample list
-    included) on one line, encoded in one call."""
+    included, unless it is to have per_line samples to a line) on one line, encoded in one
+    call."""
     inner = indent + "  "
     if isinstance(value, dict) and value:
         out.append(b"{")
         for i, (key, item) in enumerate(value.items()):
             out.append(f'{"," if i else ""}\n{inner}'.encode() + encode(key) + b": ")
-            emit(item, inner, out, encode)
+            emit(item, inner, out, encode, per_line)
         out.append(f"\n{indent}}}".encode())
     elif isinstance(value, list) and value and not all(map(is_scalar, value)):
         out.append(b"[")
         for i, item in enumerate(value):
             out.append(f'{"," if i else ""}\n{inner}'.encode())
-            emit(item, inner, out, encode)
+            emit(item, inner, out, encode, per_line)
         out.append(f"\n{indent}]".encode())
     elif isinstance(value, float):
         out.append(encode(float_value(value)))
     elif hasattr(value, "dtype"):
-        samples_json(value, out)
+        samples_json(value, out, per_line, indent)
     elif isinstance(value, list):
         out.append(encode([float_value(x) if isinstance(x, float) else x for x in value]))
     else:
         out.append(encode(value))
 
 
-def to_json(protocol: Protocol) -> list[Any]:
+def to_json(protocol: Protocol, samples_per_line: int | None = None) -> list[Any]:
     """The protocol's JSON form, ending in a line feed, as pieces to write one after the other
-    (bytes, and NumPy arrays of bytes for the sample lists)."""
+    (bytes, and NumPy arrays of bytes for the sample lists); each sample list on one line, or
+    samples_per_line samples to a line."""
     import msgspec
 
     encode = msgspec.json.Encoder().encode
     out: list[Any] = []
-    emit(protocol.to_dict(), "", out, encode)
+    emit(protocol.to_dict(), "", out, encode, samples_per_line)
     out.append(b"\n")
     return out
 
@@ -321,8 +351,8 @@ def json_error(data: bytes, error: Exception) -> str:
 
 
 def integer_array(raw: memoryview) -> memoryview | None:
-    """A long JSON array of integers in the form export writes (digits and commas only) as a
-    buffer of int16, read in C++ in one pass; None for any other spelling, which then takes the
+    """A long JSON array of integers in a form export writes (digits and commas, with or without
+    the line breaks of samples so many to a line) as a buffer of int16, read in C++ in one pass; None for any other spelling, which then takes the
     general road to the same samples or the same refusal."""
     if len(raw) < 64:
         return None

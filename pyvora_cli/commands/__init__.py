@@ -46,11 +46,12 @@ def add(subparsers: Any, run: Callable[[argparse.Namespace], int], name: str, su
 
 
 def add_conversion(subparsers: Any, run: Callable[[argparse.Namespace], int], name: str, summary: str,
-                   description: str, source: str, output: str, **output_options: Any) -> None:
-    """A subcommand that writes one file made from another: `name SOURCE -o OUT`."""
+                   description: str, source: str, output: str, **output_options: Any) -> argparse.ArgumentParser:
+    """A subcommand that writes one file made from another: `name SOURCE -o OUT`; its parser."""
     sub = add(subparsers, run, name, summary, description)
     sub.add_argument("file", metavar=source)
     sub.add_argument("-o", dest="output", metavar="OUT", help=output, **output_options)
+    return sub
 
 
 def write_made(args: argparse.Namespace, make: Callable[[str], list[Any]]) -> int:

@@ -57,11 +57,45 @@ TEST(SampleList, AgreesWithThePlainReadingWherePiecesGoWrong) {
     }
 }
 
+// Samples so many to a line, each line indented: the breaks fall at every place of a block.
+std::string in_lines(std::size_t n, std::size_t per_line, std::size_t indent, std::size_t (*value)(std::size_t)) {
+    std::string feed(indent + 3, ' ');
+    feed[0] = '\n';
+    std::string text = "[";
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i > 0) text += ',';
+        if (i % per_line == 0) text += feed;
+        text += std::to_string(value(i));
+    }
+    return text + feed.substr(0, indent + 1) + ']';
+}
+
+TEST(SampleList, ReadsSamplesWrittenSoManyToALine) {
+    const auto value = [](std::size_t i) { return i * 811 % 32768; };
+    for (std::size_t per_line = 1; per_line < 12; ++per_line) {
+        for (std::size_t indent : {0, 1, 6, 61, 64, 70}) {
+            const std::string text = in_lines(150, per_line, indent, value);
+            const auto samples = read(text);
+            ASSERT_EQ(samples.size(), 150u) << text;
+            for (std::size_t i = 0; i < 150; ++i) ASSERT_EQ(samples[i], static_cast<std::int16_t>(value(i))) << text;
+        }
+    }
+    EXPECT_EQ(read("[\n5]"), (std::vector<std::int16_t>{5}));
+    EXPECT_EQ(read("[5\n]"), (std::vector<std::int16_t>{5}));
+    for (const char* text : {"[\n]", "[1,\n]", "[1\n,2]", "[1,\n\n2]", "[1, \n2]", "[1,\n 2 ]", "[1,\r\n2]",
+                             "[1,\t2]", "[1 \n]", "[1\n\n]", "[1,2\n ,3]", "[ \n1]"}) {
+        EXPECT_EQ(read(text), (std::vector<std::int16_t>{-1})) << text;
+    }
+}
+
 TEST(SampleList, AgreesWithThePlainReadingOnRandomTexts) {
     std::mt19937 random(7);
-    const std::string alphabet = "0123456789,,,0 ]-";
-    for (int round = 0; round < 20000; ++round) {
-        std::string text = long_list(random() % 40, [&](std::size_t) { return std::to_string(random() % 40000); });
+    const std::string alphabet = "0123456789,,,0 ]-\n";
+    for (int round = 0; round < 40000; ++round) {
+        const auto value = [](std::size_t i) { return i * 7919 % 40000; };
+        const std::size_t n = random() % 40, per_line = 1 + random() % 5, indent = random() % 9;
+        std::string text = round % 2 ? in_lines(n, per_line, indent, value)
+                                     : long_list(n, [&](std::size_t) { return std::to_string(random() % 40000); });
         for (unsigned k = random() % 3; k > 0; --k) text[random() % text.size()] = alphabet[random() % alphabet.size()];
         ASSERT_TRUE(fuzz::sample_list_law_holds(text)) << text;
     }

@@ -163,14 +163,14 @@ def test_build_refusals(tmp_path, text, message):
     assert not (tmp_path / "p.vora").exists()
 
 
-def with_duplicate(before: bytes, key: bytes) -> bytes:
+def with_duplicate(before: bytes, key: bytes, samples_per_line=None) -> bytes:
     """An exported session (its sample list long enough to be read in one piece) with `key`
     written once more in front of the text `before`."""
     p = Protocol()
     p.set_session_duration(0.01)
     p.add_constant_signal(0.5)
     p.add_arbitrary_signal(np.linspace(0.0, 1.0, p.get_num_samples()))
-    text = exported(p)
+    text = b"".join(to_json(p, samples_per_line))
     assert text.count(before) == 1
     return text.replace(before, key + b": 0, " + before)
 
@@ -182,6 +182,7 @@ def with_duplicate(before: bytes, key: bytes) -> bytes:
     (with_duplicate(b'"intensity"', b'"intensity"'), "duplicate key 'intensity'"),
     (with_duplicate(b'"value": 0.5', b'"v\\u0061lue"'), "duplicate key 'value' for signals[0]"),
     (with_duplicate(b'"enabled": false', b'"coil_idx"'), "duplicate key 'coil_idx' for channel_b_settings"),
+    (with_duplicate(b'"enabled": false', b'"coil_idx"', 3), "duplicate key 'coil_idx' for channel_b_settings"),
 ])
 def test_build_refusals_of_the_text_say_where(tmp_path, text, message):
     (tmp_path / "p.json").write_bytes(text)
@@ -219,10 +220,12 @@ def test_check_json_writes_one_object_per_file(tmp_path):
 def test_every_sample_value_is_written_as_its_digits():
     from pyvora_cli.json_form import samples_json
 
-    for samples in (np.arange(32768, dtype=np.int16)[::-1], np.array([7], np.int16), np.array([], np.int16)):
-        out: list = []
-        samples_json(samples, out)
-        assert json.loads(b"".join(out)) == samples.tolist()
+    for samples in (np.arange(32768, dtype=np.int16)[::-1], np.array([7], np.int16), np.array([], np.int16),
+                    np.array([-32768, 5, -1], np.int16)):
+        for per_line in (None, 1, 3, 10**100):
+            out: list = []
+            samples_json(samples, out, per_line, "  ")
+            assert json.loads(b"".join(out)) == samples.tolist()
 
 
 def test_the_spelling_export_writes_is_read_in_one_pass():
@@ -265,3 +268,39 @@ def test_build_reads_the_sample_list_export_writes_in_one_pass(tmp_path, monkeyp
     assert command.main(["build", str(tmp_path / "a.json"), "-o", str(tmp_path / "b.vora")]) == 0
     assert (tmp_path / "b.vora").read_bytes() == (tmp_path / "a.vora").read_bytes()
     assert len(read) == 1 and read[0] is not None
+
+
+def test_samples_so_many_to_a_line_are_built_back_in_one_pass(tmp_path, monkeypatch):
+    from pyvora_cli import command, json_form
+
+    a = long_protocol(tmp_path / "a.vora")
+    d = Protocol.load(a).to_dict()
+    d["signals"][0]["samples"][12345] ^= 1
+    Protocol.from_dict(d).save(str(tmp_path / "edited.vora"))
+    read = []
+    monkeypatch.setattr(json_form, "_read_sample_list",
+                        lambda text: read.append(pyvora._read_sample_list(text)) or read[-1])
+    one_line = len(exported(Protocol.load(a)).splitlines())
+    for per_line in ("1", "7", "100", "100000"):
+        texts = []
+        for name in ("a", "edited"):
+            assert command.main(["export", "--samples-per-line", per_line, str(tmp_path / f"{name}.vora"),
+                                 "-o", str(tmp_path / f"{name}.json")]) == 0
+            texts.append((tmp_path / f"{name}.json").read_bytes())
+        assert command.main(["build", str(tmp_path / "a.json"), "-o", str(tmp_path / "b.vora")]) == 0
+        assert (tmp_path / "b.vora").read_bytes() == (tmp_path / "a.vora").read_bytes()
+        assert strict(texts[0]) == strict(exported(Protocol.load(a)))
+        assert read.pop() is not None and not read
+        lines, edited = (text.splitlines() for text in texts)
+        # The sample list's line becomes its opening, its lines of samples, and its closing.
+        assert len(lines) == len(edited) == one_line + 1 + -(-len(d["signals"][0]["samples"]) // int(per_line))
+        assert sum(x != y for x, y in zip(lines, edited)) == 1, per_line
+    assert b'"samples": [\n        ' in texts[0] and texts[0].count(b"\n      ]") == 1
+
+
+@pytest.mark.parametrize("per_line", ["0", "-3", "x", "2.0", "\u0663"])
+def test_samples_per_line_is_a_whole_number_of_at_least_one(tmp_path, per_line):
+    result = run("export", "--samples-per-line", per_line, write(tmp_path / "c.vora"))
+    assert (result.returncode, result.stdout) == (2, "")
+    refusal = f"--samples-per-line: expected a whole number of at least 1, got {per_line!r}"
+    assert result.stderr.splitlines()[-1].endswith(refusal)
