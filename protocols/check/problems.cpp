@@ -160,11 +160,43 @@ public:
 
     // Every measured value of the machine description, its coils and their tuning tables
     // included, must be a finite number.
-    template <class R>
-        requires std::same_as<R, machine_config::MachineConfig> || std::same_as<R, lcsettings::Coil> ||
-                 std::same_as<R, lcsettings::LCSetting>
-    void field(const R&, std::string_view, const double& value) {
-        if (!std::isfinite(value)) report(number(value) + " is not finite");
+    void field(const machine_config::MachineConfig&, std::string_view, const double& value) { finite(value); }
+
+    // The stimulator's own checks are a safety net no protocol should run without.
+    void field(const machine_config::MachineConfig& machine, std::string_view, const bool& value) {
+        if (is(value, machine.safety_checks_enabled) && !value) {
+            report("false: the stimulator will not apply its own safety checks");
+        }
+    }
+
+    // A coil's tuning table is judged against the coil it belongs to.
+    void record(const lcsettings::Coil& coil) {
+        coil_ = &coil;
+        walk(*this, coil);
+    }
+
+    void field(const lcsettings::Coil& coil, std::string_view, const double& value) {
+        if (!finite(value) || !is(value, coil.max_carrier_frequency)) return;
+        const double machine = s_.machine_config.max_carrier_frequency;
+        if (value > machine) report(number(value) + " is above machine_config.max_carrier_frequency " + number(machine));
+    }
+
+    // A tuning entry holds what the tuning rule gives for its capacitance on its coil: an entry
+    // edited by hand would drive the coil at a frequency nobody computed.
+    void field(const lcsettings::LCSetting& entry, std::string_view, const double& value) {
+        if (!finite(value) || !is(value, entry.carrier_frequency)) return;
+        if (const auto tuned = tuned_entry(entry); tuned && value != tuned->carrier_frequency) {
+            report(number(value) + ", but " + tuning_of(entry) + " give " + number(tuned->carrier_frequency));
+        }
+    }
+    void field(const lcsettings::LCSetting& entry, std::string_view, const std::uint64_t& value) {
+        if (is(value, entry.clk_ticks_per_sample)) {
+            if (const auto tuned = tuned_entry(entry); tuned && value != tuned->clk_ticks_per_sample) {
+                report(number(value) + ", but " + tuning_of(entry) + " give " + number(tuned->clk_ticks_per_sample));
+            }
+        } else if (is(value, entry.capacitor_bank_setting) && value == 0) {
+            report("0, but positions in the list of candidate capacitances start at 1");
+        }
     }
     void field(const machine_config::MachineConfig&, std::string_view, const std::vector<double>& values) {
         each(*this, values, [&](const double& value, std::size_t) {
@@ -213,6 +245,18 @@ public:
             if (channel.coil_setting_idx >= entries) {
                 report("tuning entry " + number(channel.coil_setting_idx) + " does not exist; coil " +
                        number(channel.coil_idx) + " has " + count_of(entries, "entry", "entries"));
+                return;
+            }
+            const lcsettings::Coil& coil = s_.machine_config.coils[channel.coil_idx];
+            const double carrier = coil.settings[channel.coil_setting_idx].carrier_frequency;
+            const std::string entry = "tuning entry " + number(channel.coil_setting_idx) + " of coil " +
+                                      number(channel.coil_idx) + " runs at " + number(carrier) + " kHz, above ";
+            if (carrier > coil.max_carrier_frequency) {
+                report(entry + "machine_config.coils[" + number(channel.coil_idx) + "].max_carrier_frequency " +
+                       number(coil.max_carrier_frequency));
+            }
+            if (carrier > s_.machine_config.max_carrier_frequency) {
+                report(entry + "machine_config.max_carrier_frequency " + number(s_.machine_config.max_carrier_frequency));
             }
         }
     }
@@ -232,6 +276,24 @@ public:
 
 private:
     void report(std::string_view what) { problems_.push_back(path.text().append(": ").append(what)); }
+
+    bool finite(double value) {
+        if (std::isfinite(value)) return true;
+        report(number(value) + " is not finite");
+        return false;
+    }
+
+    // What the coil's own tuning computation gives for an entry; none when the coil's inductance
+    // or the entry's capacitance is no number to tune with (reported as not finite).
+    std::optional<lcsettings::LCSetting> tuned_entry(const lcsettings::LCSetting& entry) const {
+        if (coil_ == nullptr || !std::isfinite(coil_->inductance) || !std::isfinite(entry.capacitance)) {
+            return std::nullopt;
+        }
+        return lcsettings::tune(coil_->inductance, entry.capacitance, entry.capacitor_bank_setting);
+    }
+    std::string tuning_of(const lcsettings::LCSetting& entry) const {
+        return "capacitance " + number(entry.capacitance) + " and the coil's inductance " + number(coil_->inductance);
+    }
 
     std::string missing_signal(std::uint64_t position) const {
         std::string text = "signal " + number(position) + " does not exist; ";
@@ -253,6 +315,7 @@ private:
     std::optional<std::uint64_t> expected_samples_;
     std::vector<std::size_t> component_;
     std::size_t signal_ = 0;  // the position of the signal being walked
+    const lcsettings::Coil* coil_ = nullptr;  // the coil whose tuning table is being walked
     std::vector<std::string> problems_;
 };
 

@@ -2,7 +2,9 @@
 // certainly should not hold: positions that point nowhere, mixed signals that refer to
 // themselves, arbitrary signals of the wrong length, an intensity above the machine's limit,
 // signal parameters and machine values that are NaN or infinite, a negative sine frequency or
-// ramp duration. Other signal parameters, whose units the system does not fix, are not judged.
+// ramp duration; tuning entries that are not what the tuning rule gives, carrier limits above
+// the machine's or a selected entry above them, and the stimulator's safety checks turned off.
+// Other signal parameters, whose units the system does not fix, are not judged.
 #pragma once
 
 #include <string>

@@ -391,9 +391,14 @@ class Protocol:
         the machine's coils or that coil's tuning table; an intensity above
         machine_config.max_intensity_setpoint; a float field of a signal or of the
         machine description that is NaN or infinite; a negative sine frequency or
-        ramp up_duration or down_duration. An empty signal table counts as the one
-        constant 0.0 signal that save() adds. Other signal parameters, whose units
-        the system does not fix, are not judged.
+        ramp up_duration or down_duration; a tuning entry whose carrier_frequency or
+        clk_ticks_per_sample is not what its capacitance on its coil tunes to, or
+        whose capacitor_bank_setting is 0; a coil whose max_carrier_frequency is
+        above the machine's; an enabled channel whose tuning entry runs above its
+        coil's or the machine's max_carrier_frequency; safety_checks_enabled false.
+        An empty signal table counts as the one constant 0.0 signal that save()
+        adds. Other signal parameters, whose units the system does not fix, are not
+        judged.
         """
     def _summary_text(self) -> str:
         """Return the text form with each arbitrary sample list cut to one line.

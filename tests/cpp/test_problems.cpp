@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "protocols/check/problems.hpp"
@@ -85,6 +86,44 @@ INSTANTIATE_TEST_SUITE_P(
                  s.channel_b_settings.coil_setting_idx = 3;  // channel B is off
              },
              {}},
+        Case{"TuningEntryEditedByHand",
+             [](Settings& s) {
+                 auto& entry = s.machine_config.coils[0].settings[0];
+                 entry.carrier_frequency = 30.0;
+                 entry.clk_ticks_per_sample = 220;
+                 entry.capacitor_bank_setting = 0;
+             },
+             {"machine_config.coils[0].settings[0].carrier_frequency: 30.0, but capacitance 330.0 and the coil's "
+              "inductance 150.0 give 22.624434389140273",
+              "machine_config.coils[0].settings[0].clk_ticks_per_sample: 220, but capacitance 330.0 and the coil's "
+              "inductance 150.0 give 221",
+              "machine_config.coils[0].settings[0].capacitor_bank_setting: 0, but positions in the list of candidate "
+              "capacitances start at 1"}},
+        Case{"TunedTablesPass",
+             [](Settings& s) {
+                 const double candidates[] = {100.0, 220.0, 330.0, 470.0};  // the first is rejected
+                 s.machine_config.coils.push_back(
+                     std::get<protocols::lcsettings::Coil>(protocols::lcsettings::Coil::make("Four", candidates, 150.0, 0.1, 40.0)));
+                 s.channel_a_settings.enabled = true;
+                 s.channel_a_settings.coil_idx = 1;
+                 s.channel_a_settings.coil_setting_idx = 2;
+             },
+             {}},
+        Case{"CarrierLimitsAndSafety",
+             [](Settings& s) {
+                 s.machine_config.max_carrier_frequency = 20.0;
+                 s.machine_config.coils[0].max_carrier_frequency = 21.0;
+                 s.machine_config.coils[0].settings[0].carrier_frequency = 22.0;  // reported as edited too
+                 s.machine_config.safety_checks_enabled = false;
+             },
+             {"machine_config.coils[0].max_carrier_frequency: 21.0 is above machine_config.max_carrier_frequency 20.0",
+              "machine_config.coils[0].settings[0].carrier_frequency: 22.0, but capacitance 330.0 and the coil's "
+              "inductance 150.0 give 22.624434389140273",
+              "machine_config.safety_checks_enabled: false: the stimulator will not apply its own safety checks",
+              "channel_a_settings.coil_setting_idx: tuning entry 0 of coil 0 runs at 22.0 kHz, above "
+              "machine_config.coils[0].max_carrier_frequency 21.0",
+              "channel_a_settings.coil_setting_idx: tuning entry 0 of coil 0 runs at 22.0 kHz, above "
+              "machine_config.max_carrier_frequency 20.0"}},
         Case{"FieldOrder",
              [](Settings& s) {
                  s.channel_b_settings.enabled = true;
