@@ -13,11 +13,10 @@ take at most 2x show --full.
 """
 
 import os
-import statistics
 import sys
 import tempfile
 
-from common import build, child_seconds, pyvora_command, runs_and_directory
+from common import alternating, build, print_against, pyvora_command, runs_and_directory
 
 IMPORT = "import matplotlib.figure, matplotlib.backends.backend_agg"
 
@@ -37,22 +36,13 @@ def main():
             "pyvora plot FILE -o OUT.png": [command, "plot", path, "-o", picture],
             "python -c 'import matplotlib...'": [sys.executable, "-c", IMPORT],
         }
-        for argv in runs_of.values():  # warm-up: files in the page cache
-            child_seconds(argv)
-        times = {name: [] for name in runs_of}
-        for _ in range(runs):
-            for name, argv in runs_of.items():
-                times[name].append(child_seconds(argv))
+        times = alternating(runs_of, runs)
         size = os.path.getsize(picture)
 
     import matplotlib
 
     print(f"protocol: {description}; picture {size} bytes; matplotlib {matplotlib.__version__}")
-    show_wall, show_cpu = (statistics.median(t[i] for t in times["pyvora show --full FILE"]) for i in (0, 1))
-    for name, pairs in times.items():
-        wall, cpu = (statistics.median(t[i] for t in pairs) for i in (0, 1))
-        print(f"{name:34} wall median {wall * 1e3:8.1f} ms ({wall / show_wall:5.2f} x show --full)   "
-              f"cpu median {cpu * 1e3:8.1f} ms ({cpu / show_cpu:5.2f} x)   over {len(pairs)} runs")
+    print_against(times, "pyvora show --full FILE", "show --full")
 
 
 if __name__ == "__main__":

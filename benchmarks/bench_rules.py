@@ -10,12 +10,11 @@ meant to take at most 1.5x check alone.
 """
 
 import os
-import statistics
 import sys
 import tempfile
 from pathlib import Path
 
-from common import build, child_seconds, pyvora_command, runs_and_directory
+from common import alternating, build, print_against, pyvora_command, runs_and_directory
 
 RULES = str(Path(__file__).resolve().parents[1] / "docs" / "study-rules.toml")
 
@@ -30,18 +29,9 @@ def main():
         del protocol
         runs_of = {"pyvora check FILE": [command, "check", path],
                    "pyvora check --rules RULES FILE": [command, "check", "--rules", RULES, path]}
-        for argv in runs_of.values():  # warm-up: files in the page cache
-            child_seconds(argv, (0, 1))
-        times = {name: [] for name in runs_of}
-        for _ in range(runs):
-            for name, argv in runs_of.items():
-                times[name].append(child_seconds(argv, (0, 1)))  # the rules find what they find
+        times = alternating(runs_of, runs, (0, 1))  # the rules find what they find
     print(f"protocol: {description}")
-    base_wall, base_cpu = (statistics.median(t[i] for t in times["pyvora check FILE"]) for i in (0, 1))
-    for name, pairs in times.items():
-        wall, cpu = (statistics.median(t[i] for t in pairs) for i in (0, 1))
-        print(f"{name:32} wall median {wall * 1e3:8.1f} ms ({wall / base_wall:5.2f} x check)   "
-              f"cpu median {cpu * 1e3:8.1f} ms ({cpu / base_cpu:5.2f} x)   over {len(pairs)} runs")
+    print_against(times, "pyvora check FILE", "check")
 
 
 if __name__ == "__main__":

@@ -76,3 +76,27 @@ def reset_high_water_mark():
         return True
     except OSError:
         return False
+
+
+def alternating(runs_of, runs, statuses=(0,)):
+    """{name: [(wall, cpu), ...]}: each command of `runs_of` run `runs` times, in turn, after one
+    warm-up run each (files in the page cache)."""
+    for argv in runs_of.values():
+        child_seconds(argv, statuses)
+    times = {name: [] for name in runs_of}
+    for _ in range(runs):
+        for name, argv in runs_of.items():
+            times[name].append(child_seconds(argv, statuses))
+    return times
+
+
+def print_against(times, reference, short):
+    """One line per command: median wall and processor time, and their ratios to `reference`'s."""
+    import statistics
+
+    base_wall, base_cpu = (statistics.median(t[i] for t in times[reference]) for i in (0, 1))
+    width = max(map(len, times)) + 2
+    for name, pairs in times.items():
+        wall, cpu = (statistics.median(t[i] for t in pairs) for i in (0, 1))
+        print(f"{name:{width}} wall median {wall * 1e3:8.1f} ms ({wall / base_wall:5.2f} x {short})   "
+              f"cpu median {cpu * 1e3:8.1f} ms ({cpu / base_cpu:5.2f} x)   over {len(pairs)} runs")
