@@ -284,7 +284,9 @@ def export(args: argparse.Namespace) -> int:
     protocol = streams.read_protocol(args.file)
     try:
         data = to_json(protocol)
-    except ImportError as error:  # sample arrays need NumPy
+    except ImportError as error:  # sample arrays need NumPy; the JSON form itself needs msgspec
+        if error.name == "msgspec":
+            raise Trouble(f"{name_text(args.file)}: msgspec is needed to export: {error}") from None
         raise Trouble(f"{name_text(args.file)}: NumPy is needed to export sample lists: {error}") from None
     except MemoryError:
         raise Trouble(f"{name_text(args.file)}: out of memory") from None
