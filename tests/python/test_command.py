@@ -192,7 +192,7 @@ def test_out_of_memory_after_loading_is_trouble(monkeypatch, capsys, args):
 
 
 def without_numpy(*args: str) -> subprocess.CompletedProcess:
-    code = ("import sys; sys.modules['numpy'] = None; from pyvora_cli.command import main; "
+    code = ("import sys; sys.modules['numpy'] = None; from pyvora_cli.entry import main; "
             "sys.exit(main(sys.argv[1:]))")
     return subprocess.run([sys.executable, "-c", code, *args], capture_output=True, text=True)
 
