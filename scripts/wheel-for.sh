@@ -58,9 +58,12 @@ mv "$wheel" "$outdir/"
 wheel=$outdir/$(basename "$wheel")
 echo "   $(basename "$wheel") (built and repaired in $((SECONDS - started))s)"
 # What the wheel and its extras need, with what that needs, as binary wheels for this
-# interpreter: the names come from the wheel's own metadata.
+# interpreter: the names come from the wheel's own metadata. They are the wheels for glibc 2.28
+# or older (RHEL 8), as pyvora's own reaches further back.
+platforms=()
+for minor in $(seq 17 28); do platforms+=(--platform "manylinux_2_${minor}_x86_64"); done
 quietly "$tools/bin/python" -m pip download --disable-pip-version-check --only-binary :all: \
-  --dest "$outdir" "$wheel[numpy,plot]"
+  "${platforms[@]}" --dest "$outdir" "$wheel[numpy,plot]"
 
 started=$SECONDS
 # PATH holds the fresh environment only: no compiler can be found, so nothing is built.
