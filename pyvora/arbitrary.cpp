@@ -4,31 +4,6 @@
 
 #include "protocols/quantise.hpp"
 #include "pyvora/methods.hpp"
-#include "pyvora/numpy_api.hpp"
-
-namespace pyvora {
-
-// A one-dimensional ndarray (or subclass) of native-order float64, in any memory layout.
-// NumPy is loaded here, on the first call that passes samples; a failure to load it is a panic.
-SampleArray FromPython<SampleArray>::convert(PyObject* obj) {
-    load_numpy_api();
-    if (!PyArray_Check(obj)) throw_cast_error(obj, "ndarray");
-    auto* array = reinterpret_cast<PyArrayObject*>(obj);
-    if (PyArray_NDIM(array) != 1) throw_cast_error(obj, "ndarray");
-    Ref float64 = Ref::steal(reinterpret_cast<PyObject*>(PyArray_DescrFromType(NPY_FLOAT64)));
-    if (!float64) throw PythonError{};
-    // Equivalence refuses byte-swapped float64, which would need a conversion to read.
-    if (!PyArray_EquivTypes(PyArray_DESCR(array), reinterpret_cast<PyArray_Descr*>(float64.get()))) {
-        throw_cast_error(obj, "ndarray");
-    }
-    const char* data = PyArray_BYTES(array);
-    const std::int64_t stride = PyArray_STRIDE(array, 0);
-    const bool aligned = reinterpret_cast<std::uintptr_t>(data) % alignof(double) == 0;
-    return SampleArray{data, static_cast<std::int64_t>(PyArray_DIM(array, 0)), stride,
-                       aligned && stride == static_cast<std::int64_t>(sizeof(double))};
-}
-
-}  // namespace pyvora
 
 namespace pyvora::methods {
 

@@ -9,14 +9,18 @@
 // The texts a script sees are a compatibility contract: existing scripts match on them as
 // strings, so they stay byte for byte, however odd they read. That covers the panic type's
 // name `pyo3_runtime.PanicException` (errors.cpp), the `builtins.` qualified class names
-// (protocol_type.cpp, enums.cpp), the argument and cast messages (arguments.cpp), the borrow
-// messages (access.hpp), the failed-condition texts of require() and protocols/error.hpp, and
-// the file errors' `Os { code, kind, message }` rendering (protocols/file/file_writer.cpp).
-// New surface follows ordinary Python conventions instead.
+// (protocol_type.cpp, enums.cpp), the argument and cast messages (bind.cpp, convert.cpp), the
+// borrow messages (access.hpp), the failed-condition texts of require() and protocols/error.hpp,
+// and the file errors' `Os { code, kind, message }` rendering (protocols/file/file_writer.cpp).
+// That is the contract surface; the convention surface follows ordinary Python conventions
+// instead (method.hpp), and its refusals of bad data are pyvora.DecodeError.
 #pragma once
 
+#include <cstddef>
 #include <new>
+#include <optional>
 #include <source_location>
+#include <string>
 #include <string_view>
 #include <type_traits>
 
@@ -40,6 +44,18 @@ void raise_panic(std::string_view message, const std::source_location& where) no
 
 // Sets TypeError "'<qualname of obj's type>' object cannot be cast as '<expected>'" and throws.
 [[noreturn]] void throw_cast_error(PyObject* obj, const char* expected);
+
+// Sets TypeError(message) and throws.
+[[noreturn]] void throw_type_error(const std::string& message);
+
+// pyvora.DecodeError, a ValueError: bytes that are not a protocol file, or data that is not a
+// protocol. Created on first need and kept for the life of the process.
+PyObject* decode_error_type();
+
+// Raises DecodeError(message) with its path and offset (None when the problem is not in bytes,
+// as for from_dict) as the pending exception, and throws PythonError.
+[[noreturn]] void raise_decode_error(std::string_view message, std::string_view path,
+                                     std::optional<std::size_t> offset);
 
 // The pending exception, taken out of the error indicator (normalised), and its restoration.
 Ref fetch_exception() noexcept;

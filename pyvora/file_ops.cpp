@@ -12,6 +12,7 @@ void run_signal_handlers() {
 const protocols::file::FileOps ops = [] {
     protocols::file::FileOps o = protocols::file::posix_file_ops();
     o.interrupted = run_signal_handlers;
+    o.short_write = run_signal_handlers;
     return o;
 }();
 

@@ -1,7 +1,7 @@
 // The file system calls as the extension makes them. Like the interpreter's own calls, an
-// interrupted one runs Python's signal handlers before it is repeated, so Ctrl-C stops a save
-// that blocks (a FIFO nobody reads): an exception a handler raises abandons the operation and
-// comes out as PythonError. The interpreter lock stays held throughout.
+// interrupted one, and a write cut short, runs Python's signal handlers before it goes on, so
+// Ctrl-C stops a save that blocks (a FIFO nobody reads): an exception a handler raises abandons
+// the operation and comes out as PythonError. The interpreter lock stays held throughout.
 #pragma once
 
 #include "protocols/file/file_ops.hpp"

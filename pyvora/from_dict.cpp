@@ -1,26 +1,23 @@
-// Protocol.from_dict: the inverse of to_dict(). Like the decoder, it walks each record's
-// `fields` description and applies the decoder's value rules (protocols/file/value_rules.hpp),
+// Protocol.from_dict: the inverse of to_dict(). Like the decoder, it is a visitor of the walk of
+// records and applies the decoder's value rules (protocols/file/value_rules.hpp),
 // so a dict is taken exactly as a file holding the same values would be loaded. The protocol is
 // built as a local value and becomes an object only once all of it was read: a refusal or
 // running out of memory leaves nothing behind.
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <concepts>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
 
 #include "protocols/field_path.hpp"
-#include "protocols/file/record_encoding.hpp"
 #include "protocols/file/value_rules.hpp"
 #include "protocols/record.hpp"
-#include "protocols/text/float_text.hpp"
+#include "pyvora/convert_samples.hpp"
+#include "pyvora/describe.hpp"
 #include "pyvora/methods.hpp"
 #include "pyvora/read_back.hpp"
 
@@ -30,7 +27,6 @@ namespace {
 namespace sig = protocols::signals;
 namespace file = protocols::file;
 using protocols::FieldPath;
-using protocols::settings::MONITOR_TRACES;
 
 // What is wrong with the value at the reader's path.
 struct Refusal {
@@ -38,53 +34,6 @@ struct Refusal {
 };
 
 [[noreturn]] void refuse(std::string what) { throw Refusal{std::move(what)}; }
-
-// The path is kept outside the call stack and pushed and popped by hand, so that it still
-// names the failing field once a refusal has been thrown out of the walk.
-struct Reader {
-    FieldPath path;
-};
-
-// ---- Describing what was given, for messages. Only built-in code runs here: the texts of
-// ints, floats and strs come from their base types, never from a subclass's __repr__.
-
-std::string utf8(const Ref& text) {
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(text.get(), &size);
-    if (data == nullptr) throw PythonError{};
-    return std::string(data, static_cast<std::size_t>(size));
-}
-
-// An int in decimal; one too long to be worth printing is described by its size instead.
-std::string int_text(PyObject* number) {
-    Ref bits = check(PyObject_CallMethod(reinterpret_cast<PyObject*>(&PyLong_Type), "bit_length", "O", number));
-    const unsigned long long n = PyLong_AsUnsignedLongLong(bits.get());
-    if (n == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw PythonError{};
-    if (n > 256) {
-        int sign = 0;  // beyond 64 bits: -1 for a negative int, 1 for a positive one
-        PyLong_AsLongLongAndOverflow(number, &sign);
-        return std::string(sign < 0 ? "<negative " : "<") + std::to_string(n) + "-bit int>";
-    }
-    return utf8(check(PyLong_Type.tp_repr(number)));
-}
-
-std::string type_name(PyObject* obj) {
-    return utf8(check(PyType_GetName(Py_TYPE(obj))));
-}
-
-// "bool True", "float 0.5", "str 'abc'", "list": the type of what was given, with its value
-// when that is a short scalar.
-std::string given(PyObject* obj) {
-    if (obj == Py_None) return "None";
-    if (PyBool_Check(obj)) return obj == Py_True ? "bool True" : "bool False";
-    std::string text = type_name(obj);
-    if (PyFloat_Check(obj)) return text + " " + protocols::text::float_text(PyFloat_AS_DOUBLE(obj));
-    if (PyLong_Check(obj)) return text + " " + int_text(obj);
-    if (PyUnicode_Check(obj) && PyUnicode_GET_LENGTH(obj) <= 40) {
-        return text + " " + utf8(check(PyUnicode_Type.tp_repr(obj)));
-    }
-    return text;
-}
 
 // ---- Scalars.
 
@@ -217,9 +166,6 @@ private:
 };
 
 template <class T>
-void read_value(Reader& r, PyObject* obj, T& value);
-
-template <class T>
 const std::vector<std::string_view>& field_names() {
     static const std::vector<std::string_view> names = [] {
         std::vector<std::string_view> out;
@@ -230,253 +176,85 @@ const std::vector<std::string_view>& field_names() {
     return names;
 }
 
-// The record's fields from a mapping that holds exactly them (and `extra`, read by the caller).
-template <protocols::Record R>
-void read_fields(Reader& r, const Fields& fields, R& record, std::string_view extra = {}) {
-    fields.check_keys(field_names<R>(), extra);
-    R::fields(record, [&](std::string_view name, auto& member) {
-        r.path.push(name);
+// A visitor of the walk (protocols/record.hpp): each kind read as to_dict() writes it. The walk
+// keeps `path` outside the call stack, so that it still names the failing field once a refusal
+// has been thrown out of the walk.
+struct DictReader {
+    FieldPath path;
+
+    void scalar(bool& value, PyObject* obj) { value = read_bool(obj); }
+    void scalar(std::uint64_t& value, PyObject* obj) { value = read_uint64(obj); }
+    void scalar(double& value, PyObject* obj) { value = read_float(obj); }
+    void text(std::string& value, PyObject* obj) { read_text(obj, value); }
+
+    template <class T, class A>
+    void list(std::vector<T, A>& items, PyObject* obj) {
+        const Items list(obj, std::same_as<T, double>);
+        items.clear();
+        items.reserve(list.size());
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            protocols::at(*this, i, [&] { protocols::visit(*this, items.emplace_back(), list.items()[i]); });
+        }
+    }
+
+    template <std::size_t N>
+    void flags(std::array<bool, N>& flags, PyObject* obj) {
+        const Items list(obj, true);
+        if (list.size() != flags.size()) {
+            refuse("expected " + std::to_string(flags.size()) + " flags, got " + std::to_string(list.size()));
+        }
+        protocols::each(*this, flags, [&](bool& flag, std::size_t i) { scalar(flag, list.items()[i]); });
+    }
+
+    void samples(sig::Samples& samples, PyObject* obj) {
+        try {
+            if (PyObject_CheckBuffer(obj)) {
+                read_buffer_samples(obj, samples);
+                return;
+            }
+            // Reading an int runs no Python code, so a list cannot change while it is read.
+            const Items list(obj, true);
+            read_int_samples({list.items(), list.size()}, samples);
+        } catch (const SampleRefusal& refusal) {
+            if (refusal.position) path.push(*refusal.position);
+            refuse(refusal.what);
+        }
+    }
+
+    template <protocols::Record R>
+    void record(R& record, PyObject* obj) {
+        protocols::walk(*this, record, Fields(obj));
+    }
+    // The record's fields from a mapping that holds exactly them (and a signal's kind).
+    template <protocols::Record R>
+    void open(R&, const Fields& fields) {
+        fields.check_keys(field_names<R>(), protocols::SignalParams<R> ? protocols::kind_field : "");
+    }
+    template <class R, class T>
+    void field(R& record, std::string_view name, T& member, const Fields& fields) {
         const Ref item = fields.get(name);
         if (!item) refuse("missing key");
-        read_value(r, item.get(), member);
-        if (auto problem = file::field_problem(record, name, member)) refuse(std::move(*problem));
-        r.path.pop();
-    });
-}
-
-template <class T, class A>
-void read_sequence(Reader& r, PyObject* obj, std::vector<T, A>& items) {
-    const Items list(obj, std::same_as<T, double>);
-    items.clear();
-    items.reserve(list.size());
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        r.path.push(i);
-        read_value(r, list.items()[i], items.emplace_back());
-        r.path.pop();
+        protocols::visit(*this, member, item.get());
+        if (auto problem = file::field_problem(record, member)) refuse(std::move(*problem));
     }
-}
 
-void read_flags(Reader& r, PyObject* obj, std::array<bool, MONITOR_TRACES>& flags) {
-    const Items list(obj, true);
-    if (list.size() != flags.size()) {
-        refuse("expected " + std::to_string(flags.size()) + " flags, got " + std::to_string(list.size()));
+    // The parameters' fields sit right under the signal, beside its kind.
+    void signal(sig::Signal& signal, PyObject* obj) { protocols::walk_signal(*this, signal, Fields(obj)); }
+    std::size_t kind(sig::Signal&, const Fields& fields) {
+        const Ref kind = fields.get(protocols::kind_field);
+        if (!kind) refuse("missing key");
+        if (!PyUnicode_Check(kind.get())) refuse("expected a str, got " + given(kind.get()));
+        std::size_t index = 0;
+        while (index < sig::Signal::kind_names.size() &&
+               PyUnicode_CompareWithASCIIString(kind.get(), std::string(sig::Signal::kind_names[index]).c_str()) != 0) {
+            ++index;
+        }
+        if (index == sig::Signal::kind_names.size()) {
+            refuse("unknown signal kind " + utf8(check(PyUnicode_Type.tp_repr(kind.get()))));
+        }
+        return index;
     }
-    for (std::size_t i = 0; i < flags.size(); ++i) {
-        r.path.push(i);
-        flags[i] = read_bool(list.items()[i]);
-        r.path.pop();
-    }
-}
-
-void read_signal(Reader& r, PyObject* obj, sig::Signal& signal) {
-    using Params = sig::Signal::Params;
-    const Fields fields(obj);
-    r.path.push("kind");
-    const Ref kind = fields.get("kind");
-    if (!kind) refuse("missing key");
-    if (!PyUnicode_Check(kind.get())) refuse("expected a str, got " + given(kind.get()));
-    std::size_t index = 0;
-    while (index < sig::Signal::kind_names.size() &&
-           PyUnicode_CompareWithASCIIString(kind.get(), std::string(sig::Signal::kind_names[index]).c_str()) != 0) {
-        ++index;
-    }
-    if (index == sig::Signal::kind_names.size()) {
-        refuse("unknown signal kind " + utf8(check(PyUnicode_Type.tp_repr(kind.get()))));
-    }
-    r.path.pop();
-    // The parameters' fields sit right under the signal, beside "kind".
-    [&]<std::size_t... I>(std::index_sequence<I...>) {
-        (void)((index == I ? (read_fields(r, fields, signal.params.template emplace<I>(), "kind"), true) : false) || ...);
-    }(std::make_index_sequence<std::variant_size_v<Params>>{});
-}
-
-// ---- Samples.
-
-// A refusal of the sample at `position`, named by its path.
-[[noreturn]] void refuse_sample(Reader& r, std::size_t position, std::string what) {
-    r.path.push(position);
-    refuse(std::move(what));
-}
-
-// A Python buffer, released on every path.
-class Buffer {
-public:
-    explicit Buffer(PyObject* obj) { check_status(PyObject_GetBuffer(obj, &view_, PyBUF_RECORDS_RO)); }
-    ~Buffer() { PyBuffer_Release(&view_); }
-    Buffer(const Buffer&) = delete;
-    Buffer& operator=(const Buffer&) = delete;
-    const Py_buffer& view() const noexcept { return view_; }
-
-private:
-    Py_buffer view_{};
 };
-
-// The element type of an integer buffer: signedness, size and whether its bytes are in the
-// other order than this machine's. Empty for any other format.
-struct IntFormat {
-    bool is_signed;
-    std::size_t size;
-    bool swapped;
-};
-
-std::optional<IntFormat> int_format(const char* format, Py_ssize_t itemsize) {
-    std::string_view f = format == nullptr ? "B" : format;
-    bool big = std::endian::native == std::endian::big;
-    if (!f.empty() && std::string_view("@=<>!").find(f.front()) != std::string_view::npos) {
-        if (f.front() == '<') big = false;
-        if (f.front() == '>' || f.front() == '!') big = true;
-        f.remove_prefix(1);
-    }
-    if (f.size() != 1 || std::string_view("bBhHiIlLqQnN").find(f.front()) == std::string_view::npos) {
-        return std::nullopt;
-    }
-    if (itemsize != 1 && itemsize != 2 && itemsize != 4 && itemsize != 8) return std::nullopt;
-    const bool is_signed = f.front() == 'n' || (f.front() >= 'a' && f.front() <= 'z');
-    return IntFormat{is_signed, static_cast<std::size_t>(itemsize),
-                     itemsize > 1 && big != (std::endian::native == std::endian::big)};
-}
-
-template <class T>
-T byte_swapped(T value) noexcept {
-    std::array<char, sizeof(T)> bytes;
-    std::memcpy(bytes.data(), &value, sizeof(T));
-    std::reverse(bytes.begin(), bytes.end());
-    std::memcpy(&value, bytes.data(), sizeof(T));
-    return value;
-}
-
-template <class T>
-constexpr bool allowed(T value) noexcept {
-    if constexpr (std::is_signed_v<T>) {
-        return file::sample_allowed(static_cast<std::int64_t>(value));
-    } else {
-        return value <= static_cast<std::uint64_t>(file::MAX_SAMPLE);
-    }
-}
-
-// One pass over a 1-D buffer of T: each element converted and stored, the verdict gathered on
-// the way; only a refused buffer is looked at again, to name its first bad sample.
-template <class T, bool Swapped>
-void copy_elements(Reader& r, const char* data, Py_ssize_t stride, std::int16_t* out, std::size_t n) {
-    const auto element = [&](std::size_t i) {
-        T value;
-        std::memcpy(&value, data + static_cast<Py_ssize_t>(i) * stride, sizeof(T));
-        if constexpr (Swapped) value = byte_swapped(value);
-        return value;
-    };
-    bool ok = true;
-    for (std::size_t i = 0; i < n; ++i) {
-        const T value = element(i);
-        ok &= allowed(value);
-        out[i] = static_cast<std::int16_t>(value);
-    }
-    if (ok) return;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (!allowed(element(i))) refuse_sample(r, i, file::sample_problem(std::to_string(element(i))));
-    }
-}
-
-template <class T>
-void copy_buffer(Reader& r, const Py_buffer& view, bool swapped, std::int16_t* out, std::size_t n) {
-    const auto* data = static_cast<const char*>(view.buf);
-    const Py_ssize_t stride = view.strides != nullptr ? view.strides[0] : view.itemsize;
-    if (swapped) {
-        copy_elements<T, true>(r, data, stride, out, n);
-    } else if (stride == static_cast<Py_ssize_t>(sizeof(T))) {
-        copy_elements<T, false>(r, data, sizeof(T), out, n);  // a constant stride the loop vectorises over
-    } else {
-        copy_elements<T, false>(r, data, stride, out, n);
-    }
-}
-
-template <class... T>
-void dispatch_buffer(Reader& r, const Py_buffer& view, IntFormat format, std::int16_t* out, std::size_t n) {
-    (void)((format.size == sizeof(T) && format.is_signed == std::is_signed_v<T>
-                ? (copy_buffer<T>(r, view, format.swapped, out, n), true)
-                : false) ||
-           ...);
-}
-
-void allocate(sig::Samples& samples, std::size_t count) {
-    if (auto problem = file::sample_count_problem(count)) refuse(std::move(*problem));
-    samples.resize(count);  // left unfilled (FilledLaterAllocator): every element is written next
-}
-
-// A NumPy integer array, an array.array or any other 1-D buffer of integers, read in place.
-void read_buffer_samples(Reader& r, PyObject* obj, sig::Samples& samples) {
-    const Buffer buffer(obj);
-    const Py_buffer& view = buffer.view();
-    if (view.ndim != 1) refuse("expected a 1-D array of samples, got " + std::to_string(view.ndim) + " dimensions");
-    const auto format = int_format(view.format, view.itemsize);
-    if (!format) {
-        refuse("expected integer samples, got an array of format '" +
-               std::string(view.format == nullptr ? "B" : view.format) + "'");
-    }
-    const auto n = static_cast<std::size_t>(view.shape != nullptr ? view.shape[0] : view.len / view.itemsize);
-    allocate(samples, n);
-    dispatch_buffer<std::int8_t, std::uint8_t, std::int16_t, std::uint16_t, std::int32_t, std::uint32_t,
-                    std::int64_t, std::uint64_t>(r, view, *format, samples.data(), n);
-}
-
-// A sample given as a Python int; exact ints that fit a machine word take the short road.
-std::int16_t sample_of(Reader& r, PyObject* item, std::size_t position) {
-    long long value = 0;
-    int overflow = 0;
-#if PY_VERSION_HEX >= 0x030C0000
-    if (PyLong_CheckExact(item) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(item))) {
-        value = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(item));
-    } else
-#endif
-    if (PyLong_Check(item) && !PyBool_Check(item)) {
-        value = PyLong_AsLongLongAndOverflow(item, &overflow);
-        if (value == -1 && PyErr_Occurred()) throw PythonError{};
-    } else {
-        refuse_sample(r, position, "expected an int, got " + given(item));
-    }
-    if (overflow != 0 || !file::sample_allowed(value)) {
-        refuse_sample(r, position, file::sample_problem(int_text(item)));
-    }
-    return static_cast<std::int16_t>(value);
-}
-
-void read_samples(Reader& r, PyObject* obj, sig::Samples& samples) {
-    if (PyObject_CheckBuffer(obj)) {
-        read_buffer_samples(r, obj, samples);
-        return;
-    }
-    // Reading an int runs no Python code, so a list cannot change while it is read.
-    const Items list(obj, true);
-    allocate(samples, list.size());
-    PyObject* const* items = list.items();
-    for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = sample_of(r, items[i], i);
-}
-
-// ---- The walk: each kind of field read as to_dict() writes it.
-
-template <class T>
-void read_value(Reader& r, PyObject* obj, T& value) {
-    if constexpr (std::same_as<T, bool>) {
-        value = read_bool(obj);
-    } else if constexpr (std::same_as<T, std::uint64_t>) {
-        value = read_uint64(obj);
-    } else if constexpr (std::same_as<T, double>) {
-        value = read_float(obj);
-    } else if constexpr (std::same_as<T, std::string>) {
-        read_text(obj, value);
-    } else if constexpr (std::same_as<T, sig::Samples>) {
-        read_samples(r, obj, value);
-    } else if constexpr (file::detail::is_vector<T>) {
-        read_sequence(r, obj, value);
-    } else if constexpr (std::same_as<T, std::array<bool, MONITOR_TRACES>>) {
-        read_flags(r, obj, value);
-    } else if constexpr (std::same_as<T, sig::Signal>) {
-        read_signal(r, obj, value);
-    } else if constexpr (protocols::Record<T>) {
-        read_fields(r, Fields(obj), value);
-    } else {
-        static_assert(file::detail::unsupported<T>, "this field type has no dict form");
-    }
-}
 
 }  // namespace
 }  // namespace pyvora
@@ -484,10 +262,10 @@ void read_value(Reader& r, PyObject* obj, T& value) {
 namespace pyvora::methods {
 
 Ref from_dict(PyTypeObject* cls, AnyObject data) {
-    Reader r;
+    DictReader r;
     try {
         protocols::settings::Settings settings;
-        read_value(r, data.object, settings);
+        protocols::visit(r, settings, data.object);
         return new_protocol(cls, protocols::Protocol{std::move(settings)});
     } catch (const Refusal& refusal) {
         const std::string path = r.path.text();

@@ -1,38 +1,16 @@
-// Every method of Protocol, in the order the class lists them, with its parameters.
-// The binding layer (arguments.hpp) derives docstrings, argument binding and conversion from
-// these declarations.
+// Every method of Protocol, in the order the class lists them, with its parameters: the
+// contract surface first, then the convention surface (method.hpp). The calling sequence
+// (call.hpp) derives docstrings, argument binding and conversion from these declarations.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 
 #include "protocols/settings.hpp"
-#include "pyvora/arguments.hpp"
+#include "pyvora/convert.hpp"
+#include "pyvora/method.hpp"
 #include "pyvora/object.hpp"
-
-namespace pyvora {
-
-// A one-dimensional float64 array, read in place (see arbitrary.cpp).
-struct SampleArray {
-    const char* data;
-    std::int64_t length;
-    std::int64_t stride;  // bytes between consecutive samples, may be negative
-    bool contiguous;      // aligned and stride == 8
-};
-template <>
-struct FromPython<SampleArray> {
-    static SampleArray convert(PyObject* obj);
-};
-
-// Any object, borrowed for the call: the method reads it itself.
-struct AnyObject {
-    PyObject* object;
-};
-template <>
-struct FromPython<AnyObject> {
-    static AnyObject convert(PyObject* obj) noexcept { return AnyObject{obj}; }
-};
-}  // namespace pyvora
+#include "pyvora/protocol_object.hpp"
 
 namespace pyvora::methods {
 
@@ -58,7 +36,7 @@ inline constexpr MethodSpec SET_MODULATION_SOURCE =
 void set_modulation_source(Settings& s, ChannelId channel, std::uint64_t index,
                            std::optional<bool> external);
 
-// Signals. Each returns the new signal's position, staged (see arguments.hpp).
+// Signals. Each returns the new signal's position, staged (see call.hpp).
 inline constexpr MethodSpec ADD_CONSTANT_SIGNAL = method("add_constant_signal", Param{"value"});
 StagedAppend add_constant_signal(Settings& s, double value);
 
@@ -89,7 +67,7 @@ double get_sampling_rate(const Settings& s);
 inline constexpr MethodSpec SAVE = method("save", Param{"filepath"});
 void save(Settings& s, Text filepath);
 
-// Reading back and copying. These carry real docstrings.
+// Reading back and copying: the convention surface from here on.
 inline constexpr MethodSpec TO_BYTES = documented(method("to_bytes"), R"(Return the protocol file's bytes.
 
 Exactly the bytes that save() would write at this moment. The protocol is not
@@ -180,5 +158,21 @@ value of the wrong type or out of its range, with path naming the field in
 to_dict() notation ('signals[2].samples[17]') and offset None; the message
 is "<what is wrong> for <path>".)"));
 Ref from_dict(PyTypeObject* cls, AnyObject data);
+
+inline constexpr MethodSpec REPR_HTML = documented(method("_repr_html_"), R"(Return a compact HTML summary of the protocol, for notebooks.
+
+The duration and sample count, the intensity against the machine's limit,
+the signal table with each signal's parameters (sample lists as their count,
+minimum and maximum), what drives each coil and each channel's modulation,
+and find_problems(). Every text is escaped; the summary stays a few
+kilobytes whatever the number of samples.)");
+Ref repr_html(const Settings& s);
+
+inline constexpr MethodSpec TO_DICT_BUFFERS = documented(method("_to_dict_buffers"), R"(Return to_dict() with each sample list as a memoryview of int16 (format 'h').
+
+The same data as to_dict(), with each arbitrary signal's samples in a new
+read-only memoryview instead of a NumPy array, so that NumPy is not needed.
+For the command's checks.)");
+Ref to_dict_buffers(const Settings& s);
 
 }  // namespace pyvora::methods

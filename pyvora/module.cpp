@@ -1,6 +1,8 @@
 // Module entry: one module object per process, holding the three classes.
 #include "pyvora/enums.hpp"
+#include "pyvora/envelope.hpp"
 #include "pyvora/errors.hpp"
+#include "pyvora/json_schema.hpp"
 #include "pyvora/protocol_object.hpp"
 #include "pyvora/read_back.hpp"
 #include "pyvora/sample_list.hpp"
@@ -44,7 +46,8 @@ PyObject* initialise() {
         add_class(module.get(), "Protocol", create_protocol_type);
         add_class(module.get(), "Channel", create_channel_type);
         add_class(module.get(), "Coil", create_coil_type);
-        // Added later, after the classes: reading files back, pickling, and the command's JSON reader.
+        // The convention surface, after the classes: reading files back, pickling, and the
+        // command's helpers.
         check_status(PyModule_AddObjectRef(module.get(), "DecodeError", decode_error_type()));
         check_status(PyModule_AddObjectRef(module.get(), "_protocol_from_bytes",
                                            restore_function(module.get())));
@@ -52,6 +55,8 @@ PyObject* initialise() {
         check_status(PyModule_AddObjectRef(module.get(), "_read_sample_list", sample_list_function(module.get())));
         check_status(PyModule_AddObjectRef(module.get(), "_value_text", value_text_function(module.get())));
         check_status(PyModule_AddObjectRef(module.get(), "_LIMITS", limits_dict().get()));
+        check_status(PyModule_AddObjectRef(module.get(), "_json_schema", json_schema_function(module.get())));
+        check_status(PyModule_AddObjectRef(module.get(), "_largest_step", largest_step_function(module.get())));
         check_status(PyModule_AddStringConstant(module.get(), "__version__", PYVORA_VERSION));
         owning_interpreter = interpreter;
         cached_module = Py_NewRef(module.get());  // kept for the life of the process

@@ -23,27 +23,16 @@ std::string describe_pending_error() {
     return text;
 }
 
-// True once the table is filled; on failure the Python error is pending.
-bool try_load() {
-    if (loaded) return true;
-    if (_import_array() < 0) {
-        PyArray_API = nullptr;  // it may have been set before a later check failed
-        return false;
-    }
-    loaded = true;
-    return true;
-}
-
 }  // namespace
 
-void load_numpy_api() {
-    if (!try_load()) {
+void load_numpy(Surface surface) {
+    if (loaded) return;
+    if (_import_array() < 0) {
+        PyArray_API = nullptr;  // it may have been set before a later check failed
+        if (surface == Surface::convention) throw PythonError{};
         throw protocols::Failure("Failed to access NumPy array API capsule: " + describe_pending_error());
     }
-}
-
-void import_numpy() {
-    if (!try_load()) throw PythonError{};
+    loaded = true;
 }
 
 }  // namespace pyvora

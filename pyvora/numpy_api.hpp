@@ -1,9 +1,11 @@
 // NumPy's C array interface for the extension. The table of entry points is filled on first
-// use of an arbitrary signal, never at import, so `import pyvora` does not load NumPy.
+// need (an arbitrary signal's samples, passed or returned), never at import, so `import pyvora`
+// does not load NumPy.
 // numpy_api.cpp is the one unit that defines the table; every other unit includes this header
 // and shares it.
 #pragma once
 
+#include "pyvora/method.hpp"
 #include "pyvora/python.hpp"
 
 #define NPY_NO_DEPRECATED_API NPY_1_7_API_VERSION
@@ -15,13 +17,11 @@
 
 namespace pyvora {
 
-// Loads NumPy's array interface once; later calls return at once. On failure it throws
-// protocols::Failure "Failed to access NumPy array API capsule: <reason>" and the next call
-// tries again.
-void load_numpy_api();
-
-// The same for methods added later, which follow Python's conventions: a failure to load NumPy
-// stays the exception NumPy's import raised (ImportError), thrown as PythonError.
-void import_numpy();
+// Loads NumPy's array interface once; later calls return at once, and after a failure the
+// next call tries again. A failure is reported as the calling method's surface reports it: on
+// the contract surface as the panic "Failed to access NumPy array API capsule: <reason>"
+// (protocols::Failure), on the convention surface as the exception NumPy's import raised
+// (ImportError), thrown as PythonError.
+void load_numpy(Surface surface);
 
 }  // namespace pyvora

@@ -2,6 +2,7 @@
 #include <new>
 #include <vector>
 
+#include "pyvora/call.hpp"
 #include "pyvora/methods.hpp"
 #include "pyvora/text_form.hpp"
 
@@ -63,6 +64,8 @@ std::vector<PyMethodDef>& method_table() {
         method_entry<FIND_PROBLEMS, find_problems>(),
         method_entry<SUMMARY_TEXT, summary_text>(),
         method_entry<FROM_DICT, from_dict>(),
+        method_entry<REPR_HTML, repr_html>(),
+        method_entry<TO_DICT_BUFFERS, to_dict_buffers>(),
         PyMethodDef{nullptr, nullptr, 0, nullptr},
     };
     return table;

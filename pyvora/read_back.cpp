@@ -82,35 +82,6 @@ PyMethodDef restore_definition = {
 
 }  // namespace
 
-PyObject* decode_error_type() {
-    static PyObject* type = nullptr;
-    if (type == nullptr) {
-        Ref attributes = Ref::steal(Py_BuildValue("{s:i,s:s}", "offset", 0, "path", ""));
-        if (!attributes) return nullptr;
-        type = PyErr_NewExceptionWithDoc(
-            "pyvora.DecodeError",
-            "Bytes that are not a protocol file.\n\n"
-            "offset is the byte offset where the problem was found, path the field being\n"
-            "read (such as 'signals[2].samples[17]'; empty when no field was). The\n"
-            "message names both.",
-            PyExc_ValueError, attributes.get());
-    }
-    return type;
-}
-
-void raise_decode_error(std::string_view message, std::string_view path, std::optional<std::size_t> offset) {
-    PyObject* type = decode_error_type();
-    if (type == nullptr) throw PythonError{};
-    Ref text = check(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
-    Ref error = check(PyObject_CallOneArg(type, text.get()));
-    Ref at = offset ? check(PyLong_FromSize_t(*offset)) : Ref::borrow(Py_None);
-    Ref where = check(PyUnicode_FromStringAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
-    check_status(PyObject_SetAttrString(error.get(), "offset", at.get()));
-    check_status(PyObject_SetAttrString(error.get(), "path", where.get()));
-    restore_exception(std::move(error));
-    throw PythonError{};
-}
-
 PyObject* restore_function(PyObject* module) { return module_function(restore, restore_definition, module); }
 
 namespace methods {

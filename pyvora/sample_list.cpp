@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "protocols/json/sample_list.hpp"
-#include "pyvora/arguments.hpp"
+#include "pyvora/convert.hpp"
 #include "pyvora/errors.hpp"
 
 namespace pyvora {

@@ -16,7 +16,9 @@ void save(Settings& s, Text filepath) {
     // A protocol saved without signals gets the default constant signal, and keeps it once the
     // file has been tried, written or not. The fill goes into a copy (small: its table is empty)
     // that moves in only when nothing can fail any more, so running out of memory or an
-    // exception from a signal handler leaves the protocol as it was.
+    // exception from a signal handler leaves the protocol as it was. Such an exception (Ctrl-C
+    // while a FIFO's reader does not read) comes out as itself; the file, truncated when it was
+    // opened, keeps the bytes written before it.
     std::optional<Settings> filled;
     const encoding::Bytes bytes = file::encode(file::as_saved(s, filled));
     std::optional<protocols::Failure> failure;

@@ -16,8 +16,7 @@
 //
 // Which threads are done is kept in a pthread key: reading it allocates nothing, and setting
 // it reports failure instead of aborting. The module itself has no thread-local variables, so
-// libstdc++'s block is the only dynamic TLS on its paths (tests/python/test_thread_storage.py
-// checks both).
+// libstdc++'s block is the only dynamic TLS on its paths (tests/python/test_memory.py checks both).
 #include "pyvora/thread_storage.hpp"
 
 #include <cxxabi.h>

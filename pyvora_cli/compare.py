@@ -2,28 +2,10 @@
 as find_problems() (`channel_b_settings.modulation_source.external`, `signals[3].a_idx`) and
 values written as the text form writes them."""
 
-import math
 from collections.abc import Iterator
 from typing import Any
 
-ESCAPES = {"\\": "\\\\", '"': '\\"', "\t": "\\t", "\r": "\\r", "\n": "\\n", "\0": "\\0"}
-
-
-def float_text(x: float) -> str:
-    """The text form's float: repr() has the same shortest round-trip digits and the same switch
-    to the exponent form (below 1e-4, from 1e16); only the exponent is written without '+' and
-    leading zeros there."""
-    if math.isnan(x):
-        return "NaN"
-    if math.isinf(x):
-        return "inf" if x > 0 else "-inf"
-    mantissa, exponent_mark, exponent = repr(x).partition("e")
-    return mantissa + (f"e{int(exponent)}" if exponent_mark else "")
-
-
-def quoted(text: str) -> str:
-    return '"' + "".join(
-        ESCAPES.get(ch) or (ch if ch.isprintable() else f"\\u{{{ord(ch):x}}}") for ch in text) + '"'
+from pyvora import _value_text
 
 
 def is_samples(value: Any) -> bool:
@@ -31,12 +13,6 @@ def is_samples(value: Any) -> bool:
 
 
 def value_text(value: Any) -> str:
-    if isinstance(value, bool):
-        return "true" if value else "false"
-    if isinstance(value, float):
-        return float_text(value)
-    if isinstance(value, str):
-        return quoted(value)
     if is_samples(value):
         if len(value) == 0:
             return "<0 samples>"
@@ -45,7 +21,7 @@ def value_text(value: Any) -> str:
     if isinstance(value, dict) and "kind" in value:  # a signal
         fields = ", ".join(f"{key}: {value_text(item)}" for key, item in value.items() if key != "kind")
         return f"{value['kind']}({fields})"
-    return str(value)
+    return _value_text(value)
 
 
 def only_in(side: str, value: Any) -> str:

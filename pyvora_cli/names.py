@@ -11,6 +11,8 @@ import codecs
 import os
 import sys
 
+from pyvora import _value_text
+
 ESCAPES = {"\\": "\\\\", "\t": "\\t", "\n": "\\n", "\r": "\\r"}
 
 
@@ -45,12 +47,18 @@ def name_text(name: str | bytes) -> str:
 def character_text(ch: str, encoding: str) -> str:
     if ch in ESCAPES:
         return ESCAPES[ch]
-    if ch.isascii() and ch.isprintable():
+    if ch.isprintable() if ch.isascii() else written_as_is(ch, encoding):
         return ch
-    if not ch.isprintable():
-        return f"\\u{{{ord(ch):x}}}"
+    return f"\\u{{{ord(ch):x}}}"
+
+
+def written_as_is(ch: str, encoding: str) -> bool:
+    """Whether a character beyond ASCII is written as it is: the text form writes it so (it
+    escapes what is not printable and grapheme extenders), and the output's encoding can."""
+    if _value_text(ch) != f'"{ch}"':
+        return False
     try:
         ch.encode(encoding)
     except UnicodeEncodeError:
-        return f"\\u{{{ord(ch):x}}}"
-    return ch
+        return False
+    return True

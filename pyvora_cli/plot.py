@@ -13,25 +13,26 @@ other subcommands; it is an optional extra: pip install "pyvora[plot]".
 
 from __future__ import annotations
 
-import argparse
 import functools
 import hashlib
 import io
 import os
-import sys
+import re
 from typing import TYPE_CHECKING, Any
 
-from pyvora import Protocol
-from pyvora_cli.compare import float_text, quoted
+from pyvora import _LIMITS, Protocol, _value_text
+from pyvora_cli.names import name_text
+from pyvora_cli.plot_text import SLACK, Fit
 
 if TYPE_CHECKING:
     import numpy as np
     from matplotlib.axes import Axes
     from matplotlib.figure import Figure
 
-FULL_SCALE = 32767
+    from pyvora_cli.rules import Finding
+
+FULL_SCALE = _LIMITS["max_sample"]
 FORMATS = (".png", ".svg", ".pdf")
-INSTALL = 'pyvora plot needs matplotlib, which is not installed: pip install "pyvora[plot]" (or pip install matplotlib)'
 # (row label, channel record, source field); the channel's letter is the label's first character.
 ROWS = (
     ("A1", "channel_a_settings", "amplitude1_source"),
@@ -48,16 +49,23 @@ BAND = {"Constant": "#d8e6f3", "Sine": "#dcefd6", "Ramp": "#f8e5c8", "MixedSigna
         "external": "#efefc4", "missing": "#f6cccc"}
 ENVELOPE = "#1f5fa8"
 PROBLEM = "#b00020"
+WARNING = "#c77800"  # a warning-level finding: amber, less alarming than a problem's red
+PAST = "#8a3fb5"  # an envelope's samples past the session's end
 GREY_BACKGROUND, GREY_BAND, GREY_INK = "#eeeeee", "#d9d9d9", "#8c8c8c"
 MAX_PROBLEM_LINES = 50  # beyond that the picture would grow without bound; `check` lists all
 
 # Geometry in inches, fixed so that the picture's size does not depend on the fonts.
 LEFT, RIGHT, HEADER, ROW, ROW_GAP, AXIS, PROBLEM_LINE = 1.25, 0.25, 1.0, 0.62, 0.12, 0.5, 0.19
 LABEL_PAD = 18.0  # points between a row's frame and its label, room for the scale's ticks
+HEADER_LINE = 0.2  # inches from one header line to the next; HEADER holds four
+TEXT_INSET = 0.006  # of a row's width, between its frame and its texts
+END_ROOM = 0.025  # of the axis, after a signal that outlasts the session, so that its end shows
+MARKED_HIGH = 1.9  # a marked envelope's row, up to this fraction of full scale: room for the marks' line
+SIGNAL_PATH = re.compile(r"signals\[([0-9]+)\]")
 
 
-def figure(protocol: Protocol, name: str | None = None, *, sha256: str | None = None, width: float = 12.0,
-           dpi: float = 100.0) -> Figure:
+def figure(protocol: Protocol, name: str | bytes | None = None, *, sha256: str | None = None, width: float = 12.0,
+           dpi: float = 100.0, findings: list[Finding] | None = None) -> Figure:
     """Draw a protocol as one matplotlib Figure: the whole session on one time axis.
 
     Rows, top to bottom: A1, A2, channel A's modulation, B1, B2, channel B's modulation, each
@@ -77,6 +85,16 @@ def figure(protocol: Protocol, name: str | None = None, *, sha256: str | None = 
     modulation") to what it drew: its label, background, texts, lines and patches. Texts are
     drawn without font hinting.
 
+    Each problem, and each finding, is also marked in the rows it concerns: those whose source
+    its path names (channel_a_settings.amplitude2_source... is A2's) and those that show the
+    signal it names (signals[3]... marks each row drawing signal 3, or a mix with signal 3 as
+    one of its two parts); the band or envelope is hatched, red for a problem or an error,
+    amber for a warning, and carries the problem's words (row.marks). A signal's samples past
+    the session's end are drawn in their own colour. No text is cut: long ones wrap, or are
+    shortened with "…" and a number, and given whole under the rows. The name is written as
+    the command writes file names (pyvora_cli.names.name_text), and a character the font
+    cannot draw as \\u{<hex>}.
+
     Args:
         protocol: the protocol to draw; it is not changed.
         name: what the header calls it, such as the file name; "unsaved protocol" if None.
@@ -84,67 +102,127 @@ def figure(protocol: Protocol, name: str | None = None, *, sha256: str | None = 
             protocol's to_bytes() are those bytes); None computes it from to_bytes().
         width: the figure's width in inches; the height follows from the rows and problems.
         dpi: pixels per inch, which also sets how many columns an envelope has.
+        findings: the findings of a lab's rules for the protocol (pyvora_cli.rules.check), to
+            mark and list with the problems; None or empty for none.
 
     Raises:
         ImportError: matplotlib (pip install "pyvora[plot]") or NumPy is not installed.
     """
+    import matplotlib
     from matplotlib.backends.backend_agg import FigureCanvasAgg
+
+    # Texts are measured as they are drawn: unhinted (see ProtocolFigure.draw).
+    with matplotlib.rc_context({"text.hinting": "none"}):
+        fig = _figure_class()(figsize=(width, 1.0), dpi=dpi)
+        FigureCanvasAgg(fig)
+        _compose(fig, protocol, name, sha256, width, dpi, list(findings or ()))
+    return fig
+
+
+def _compose(fig: Figure, protocol: Protocol, name: str | bytes | None, sha256: str | None, width: float,
+             dpi: float, findings: list[Finding]) -> None:
+    from matplotlib.lines import Line2D
+    from matplotlib.patches import Rectangle
     from matplotlib.transforms import blended_transform_factory
 
     settings = protocol.to_dict()
     problems = protocol.find_problems()
     digest = sha256 if sha256 is not None else hashlib.sha256(protocol.to_bytes()).hexdigest()
-    drawing = _Drawing(settings, protocol.get_sampling_rate(), protocol.get_num_samples())
+    fit = Fit(dpi)
+    room = width - LEFT - RIGHT
+    drawing = _Drawing(settings, protocol.get_sampling_rate(), protocol.get_num_samples(), fit, room)
+    marks = [(problem.split(": ", 1)[0], problem, PROBLEM) for problem in problems]
+    marks += [(f.path, str(f), PROBLEM if f.level == "error" else WARNING) for f in findings]
 
-    shown = problems[:MAX_PROBLEM_LINES]
-    footer = 0.15 + PROBLEM_LINE * (max(len(shown), 1) + (len(problems) > len(shown)))
-    height = HEADER + len(ROWS) * (ROW + ROW_GAP) + AXIS + footer
-    fig = _figure_class()(figsize=(width, height), dpi=dpi)
-    FigureCanvasAgg(fig)
-
-    def y(inches_from_top: float) -> float:
-        return 1.0 - inches_from_top / height
-
-    header = _header(settings, name, digest, protocol.get_num_samples(), protocol.get_sampling_rate())
-    for i, (text, colour) in enumerate(header):
-        fig.text(LEFT / width, y(0.22 + 0.2 * i), text, fontsize=10 if i == 0 else 8.5, color=colour,
-                 weight="bold" if i == 0 else "normal", va="center", family="monospace" if i == 1 else None,
-                 parse_math=False)  # names are text: a "$" in one is no formula
+    header = []
+    for i, (pieces, colour) in enumerate(_header(settings, name, digest, protocol.get_num_samples(),
+                                                 protocol.get_sampling_rate())):
+        font = {"size": 10, "weight": "bold"} if i == 0 else {"size": 8.5, "family": "monospace" if i == 1 else None}
+        header += [(line, colour, font) for line in fit.pieces(pieces, room, **font)]
+    header_height = HEADER + HEADER_LINE * (len(header) - 4)
 
     # One Axes holds every row, in inches up from its bottom: one time axis, and none of the
     # per-Axes machinery (ticks, spines, layout) six times over.
     span = len(ROWS) * ROW + (len(ROWS) - 1) * ROW_GAP
-    ax = fig.add_axes((LEFT / width, y(HEADER + span), 1 - (LEFT + RIGHT) / width, span / height))
+    ax = fig.add_axes((0.0, 0.0, 1.0, 1.0))  # placed once the height is known
     ax.set_frame_on(False)  # each row draws its own frame
     ax.set_ylim(0.0, span)
     ax.set_yticks([])
     ax.set_xlim(0.0, drawing.span)
     ax.set_xlabel("time (s)", fontsize=8.5)
     ax.tick_params(axis="x", labelsize=8)
-    columns = max(1, round((width - LEFT - RIGHT) * dpi))
+    columns = max(1, round(room * dpi))
     rows: dict[str, _Row] = fig.rows  # type: ignore[attr-defined]
     for i, row in enumerate(ROWS):
-        rows[row[0]] = drawing.row(ax, span - i * (ROW + ROW_GAP) - ROW, *row, columns=columns)
-    if drawing.span > drawing.duration:  # a longer arbitrary signal widened the axis
+        rows[row[0]] = drawing.row(ax, span - i * (ROW + ROW_GAP) - ROW, *row, columns=columns, marks=marks)
+    if drawing.end > drawing.duration:  # a longer arbitrary signal widened the axis
         for drawn in rows.values():
             drawn.line([drawing.duration] * 2, [drawn.low, drawn.high], color="black", linewidth=1.0)
         top = rows[ROWS[0][0]]
-        top.texts.append(ax.text(drawing.duration, 1.02, "session end", fontsize=7.5, ha="center", va="bottom",
+        # Centred on the line, unless that would run past the picture's edge.
+        half = fit.width("session end", size=7.5) / 2 * drawing.span / room
+        align = "right" if drawing.duration + half > drawing.span * (1 + RIGHT / room) else "center"
+        top.texts.append(ax.text(drawing.duration, 1.02, "session end", fontsize=7.5, ha=align, va="bottom",
                                  transform=blended_transform_factory(ax.transData, top.box)))
 
-    below = HEADER + len(ROWS) * (ROW + ROW_GAP) + AXIS
+    # Under the rows: what the marks mean, the problems, the findings, the shortened texts whole.
+    lines: list[tuple[str, str, bool, Any]] = []
+    used = {colour for row in rows.values() for _, colour in row.marks}
+    for colour, meaning in ((PROBLEM, "hatched red: a problem that find_problems() reports"
+                             + (", or an error-level finding of the rules" if findings else "")),
+                            (WARNING, "hatched amber: a warning-level finding of the rules")):
+        if colour in used:
+            lines.append((meaning, colour, False, "hatch"))
+    if drawing.past:
+        lines.append(("samples past the session's end, drawn beyond the black line", PAST, False, "line"))
     if problems:
-        lines = [(f"find_problems(): {len(problems)} problem{'s' if len(problems) != 1 else ''}", PROBLEM)]
-        lines += [(problem, PROBLEM) for problem in shown]
-        if len(problems) > len(shown):
-            lines.append((f"... and {len(problems) - len(shown)} more; `pyvora check FILE` lists them all",
-                          PROBLEM))
+        lines.append((f"find_problems(): {_count(len(problems), 'problem')}", PROBLEM, True, None))
+        lines += [(problem, PROBLEM, False, None) for problem in problems[:MAX_PROBLEM_LINES]]
+        if len(problems) > MAX_PROBLEM_LINES:
+            lines.append((f"... and {len(problems) - MAX_PROBLEM_LINES} more; `pyvora check FILE` lists them all",
+                          PROBLEM, False, None))
     else:
-        lines = [("find_problems(): none", "black")]
-    for i, (text, colour) in enumerate(lines):
-        fig.text(LEFT / width, y(below + PROBLEM_LINE * (i + 0.5)), text, fontsize=8, color=colour,
-                 va="center", weight="bold" if i == 0 else "normal", parse_math=False)
-    return fig
+        lines.append(("find_problems(): none", "black", True, None))
+    if findings:
+        errors = sum(f.level == "error" for f in findings)
+        lines.append((f"rules: {_count(len(findings), 'finding')} ({_count(errors, 'error')}, "
+                      f"{_count(len(findings) - errors, 'warning')})", PROBLEM if errors else WARNING, True, None))
+        lines += [(str(f), PROBLEM if f.level == "error" else WARNING, False, None)
+                  for f in findings[:MAX_PROBLEM_LINES]]
+        if len(findings) > MAX_PROBLEM_LINES:
+            lines.append((f"... and {len(findings) - MAX_PROBLEM_LINES} more; `pyvora check --rules RULES FILE` "
+                          "lists them all", PROBLEM if errors else WARNING, False, None))
+    lines += [(f"[{i}] {note}", "black", False, None) for i, note in enumerate(fit.notes, 1)]
+    footer = [(line, colour, bold, swatch if j == 0 else None) for text, colour, bold, swatch in lines
+              for j, line in enumerate(fit.wrap(text, room, size=8, weight="bold" if bold else "normal"))]
+
+    below = header_height + len(ROWS) * (ROW + ROW_GAP) + AXIS
+    height = below + 0.15 + PROBLEM_LINE * max(len(footer) - 1, 1)
+    fig.set_size_inches(width, height)
+
+    def y(inches_from_top: float) -> float:
+        return 1.0 - inches_from_top / height
+
+    ax.set_position((LEFT / width, y(header_height + span), room / width, span / height))
+    for i, (text, colour, font) in enumerate(header):
+        fig.text(LEFT / width, y(0.22 + HEADER_LINE * i), text, fontsize=font["size"], color=colour,
+                 weight=font.get("weight", "normal"), va="center", family=font.get("family"),
+                 parse_math=False)  # names are text: a "$" in one is no formula
+    for i, (text, colour, bold, swatch) in enumerate(footer):
+        middle = y(below + PROBLEM_LINE * (i + 0.5))
+        fig.text(LEFT / width, middle, text, fontsize=8, color=colour, va="center",
+                 weight="bold" if bold else "normal", parse_math=False)
+        left, right = (LEFT - 0.4) / width, (LEFT - 0.1) / width
+        if swatch == "hatch":
+            fig.add_artist(Rectangle((left, middle - 0.05 / height), right - left, 0.1 / height, facecolor="none",
+                                     edgecolor=colour, hatch="////", linewidth=1.0, transform=fig.transFigure))
+        elif swatch == "line":
+            fig.add_artist(Line2D([left, right], [middle, middle], color=colour, linewidth=1.5,
+                                  transform=fig.transFigure))
+
+
+def _count(n: int, noun: str) -> str:
+    return f"{n} {noun}{'s' if n != 1 else ''}"
 
 
 @functools.cache
@@ -210,22 +288,27 @@ def save(fig: Figure, path: str) -> None:
     for the same protocol and matplotlib (no dates, no version stamp, fixed SVG ids)."""
     import matplotlib
 
+    from pyvora_cli.streams import replacing
+
     extension = os.path.splitext(path)[1].lower()
     metadata: dict[str, Any] = {".png": {"Software": None}, ".svg": {"Date": None, "Creator": None},
                                 ".pdf": {"CreationDate": None, "Creator": None, "Producer": None}}[extension]
     with matplotlib.rc_context({"svg.hashsalt": "pyvora"}):
         # zlib's fastest level: for these pictures about half the time of its default, and no larger.
         options: dict[str, Any] = {"pil_kwargs": {"compress_level": 1}} if extension == ".png" else {}
-        fig.savefig(path, format=extension[1:], metadata=metadata, **options)
+        with replacing(path) as file:  # a picture that fails to be drawn leaves the old one
+            fig.savefig(file, format=extension[1:], metadata=metadata, **options)
 
 
 class _Drawing:
     """What one figure needs to know of the protocol to draw its rows."""
 
-    def __init__(self, settings: dict[str, Any], rate: float, num_samples: int):
+    def __init__(self, settings: dict[str, Any], rate: float, num_samples: int, fit: Fit, room: float):
         self.settings = settings
         self.rate = rate
         self.num_samples = num_samples
+        self.fit = fit
+        self.room = room * (1 - 2 * TEXT_INSET)  # inches a row's text may take
         self.duration: float = settings["session_duration"]
         # An empty table is written with the one constant 0.0 signal save() adds; draw that.
         self.signals: list[dict[str, Any]] = settings["signals"] or [{"kind": "Constant", "value": 0.0}]
@@ -234,7 +317,10 @@ class _Drawing:
         self.envelopes: dict[int, tuple[np.ndarray, np.ndarray, np.ndarray]] = {}
         drawn = [len(self.signals[s["internal"]]["samples"]) for s in self._sources()
                  if s["internal"] < len(self.signals) and self.signals[s["internal"]]["kind"] == "Arbitrary"]
-        self.span = max([self.duration, *(n / rate for n in drawn)])
+        self.end = max([self.duration, *(n / rate for n in drawn)])
+        # A signal longer than the session ends inside the frame, where its end line shows.
+        self.span = self.end * (1 + END_ROOM) if self.end > self.duration else self.end
+        self.past = False  # whether any envelope went past the session's end
 
     def _sources(self) -> list[dict[str, Any]]:
         return [self.settings[channel][field] for _, channel, field in ROWS if not self.settings[channel][field]["external_selected"]]
@@ -251,17 +337,34 @@ class _Drawing:
             samples = signal["samples"]
             noun = "sample" if len(samples) == 1 else "samples"
             return f"arbitrary #{index}: {len(samples)} {noun}"
-        parameters = ", ".join(f"{key} {float_text(value)}" for key, value in signal.items() if key != "kind")
+        parameters = ", ".join(f"{key} {_value_text(value)}" for key, value in signal.items() if key != "kind")
         note = " (the signal save() adds to an empty table)" if self.added_by_save else ""
         return f"{KIND_NAMES[kind]} #{index}: {parameters}{note}"
 
-    def row(self, ax: Axes, bottom: float, label: str, channel: str, field: str, columns: int) -> _Row:
+    def _concerns(self, channel: str, field: str, index: int | None) -> tuple[str, set[int]]:
+        """The path prefix of the row's source and the signals the row shows: its own and, for a
+        mix, the two parts its detail describes."""
+        shown = set()
+        if index is not None and index < len(self.signals):
+            shown.add(index)
+            if self.signals[index]["kind"] == "MixedSignal":
+                shown |= {self.signals[index]["a_idx"], self.signals[index]["b_idx"]}
+        return f"{channel}.{field}", shown
+
+    def row(self, ax: Axes, bottom: float, label: str, channel: str, field: str, columns: int,
+            marks: list[tuple[str, str, str]]) -> _Row:
         """Draw one row, whose frame's bottom is `bottom` inches up the Axes."""
         enabled = self.settings[channel]["enabled"]
         source = self.settings[channel][field]
         index = None if source["external_selected"] else source["internal"]
         arbitrary = index is not None and index < len(self.signals) and self.signals[index]["kind"] == "Arbitrary"
-        row = _Row(ax, bottom, -0.08, 1.42 if arbitrary else 1.08, enabled)  # room above full scale for the labels
+        prefix, shown = self._concerns(channel, field, index)
+        mine = [(words, colour) for path, words, colour in marks if _names(path, prefix)
+                or (m := SIGNAL_PATH.match(path)) is not None and int(m.group(1)) in shown]
+        # Room above full scale for the labels, and for a second line of them when marked.
+        high = (MARKED_HIGH if mine else 1.42) if arbitrary else 1.08
+        row = _Row(ax, bottom, -0.08, high, enabled)
+        row.marks = [(words, colour if enabled else GREY_INK) for words, colour in mine]
         row.label = row.text(0.0, 0.5, label.replace(" ", "\n") + ("" if enabled else "\ndisabled"),
                              offset=-LABEL_PAD, ha="right", va="center", fontsize=9, weight="bold",
                              color="black" if enabled else GREY_INK)
@@ -287,6 +390,11 @@ class _Drawing:
             self.band(row, BAND[self.signals[index]["kind"]], self.describe(index))
         return row
 
+    def _mark_colour(self, row: _Row) -> str | None:
+        """The hatching's colour: the gravest of the row's marks (grey in a disabled row)."""
+        colours = {colour for _, colour in row.marks}
+        return next((c for c in (PROBLEM, WARNING, GREY_INK) if c in colours), None)
+
     def band(self, row: _Row, colour: str, text: str, *, detail: str | None = None, missing: bool = False) -> None:
         from matplotlib.patches import Rectangle
 
@@ -296,10 +404,21 @@ class _Drawing:
         edge = (PROBLEM if missing else "none") if enabled else GREY_INK if missing else "none"
         row.add(Rectangle((0.0, 0.1), self.duration, 0.8, facecolor=face, edgecolor=edge, linewidth=1.0,
                           linestyle="--", transform=row.data))
-        row.text(0.006, 0.5 if detail is None else 0.64, text, va="center", fontsize=8.5, color=ink)
+        mark = self._mark_colour(row)
+        # Over hatching, a text keeps the band's colour around it to stay legible.
+        behind: dict[str, Any] = {"bbox": {"facecolor": face, "edgecolor": "none", "pad": 1.0}} if mark else {}
+        if mark:
+            row.add(Rectangle((0.0, 0.1), self.duration, 0.8, facecolor="none", edgecolor=mark, hatch="////",
+                              linewidth=1.2, transform=row.data))
+        texts = [(text, 8.5, ink)]
         if detail is not None:
             detail_ink = PROBLEM if enabled and "does not exist" in detail else ink
-            row.text(0.006, 0.3, detail, va="center", fontsize=7.5, color=detail_ink)
+            texts.append((detail, 7.5, detail_ink))
+        if mark:
+            texts.append(("; ".join(words for words, _ in row.marks), 7.5, mark))
+        for (line, size, line_ink), height in zip(texts, {1: [0.5], 2: [0.64, 0.3], 3: [0.75, 0.5, 0.25]}[len(texts)]):
+            row.text(TEXT_INSET, height, self.fit.shorten(line, self.room, size=size), va="center", fontsize=size,
+                     color=line_ink, **behind)
 
     def arbitrary(self, row: _Row, index: int, samples: np.ndarray, columns: int) -> None:
         import numpy as np
@@ -310,6 +429,7 @@ class _Drawing:
         enabled = row.enabled
         ink = ENVELOPE if enabled else GREY_INK
         text = self.describe(index)
+        end = count / self.rate
         if count:
             if index not in self.envelopes:  # one signal often drives several rows
                 self.envelopes[index] = envelope(samples, self.span, self.rate, columns)
@@ -320,7 +440,15 @@ class _Drawing:
             x = np.repeat(starts / self.rate, 2)
             pairs = np.column_stack((low, high))
             pairs[1::2] = pairs[1::2, ::-1].copy()
-            row.line(x, pairs.ravel() / FULL_SCALE, color=ink, linewidth=0.8, solid_joinstyle="miter")
+            values = pairs.ravel() / FULL_SCALE
+            # The columns that start past the session's end in their own colour, joined to the rest.
+            split = 2 * int(np.searchsorted(starts, self.num_samples))
+            row.line(x[:split], values[:split], color=ink, linewidth=0.8, solid_joinstyle="miter")
+            if split < len(x):
+                self.past = self.past or enabled
+                keep = max(split - 1, 0)
+                row.line(x[keep:], values[keep:], color=PAST if enabled else GREY_INK, linewidth=0.8,
+                         solid_joinstyle="miter")
             text += f", min {int(low.min())}, max {int(high.max())} (of {FULL_SCALE})"
         # The scale: ticks at no signal and at full scale, as an Axes would draw them.
         row.line([0.0, 0.0], [0.0, 1.0], frame=True, marker=TICKLEFT, markersize=3.5, markeredgewidth=0.8,
@@ -328,18 +456,51 @@ class _Drawing:
         for value in (0, 1):
             row.text(0.0, (value - row.low) / (row.high - row.low), str(value), offset=-5.5, ha="right",
                      va="center_baseline", fontsize=7, color=ink)
-        row.text(0.006, 0.97, text, va="top", fontsize=8, color="black" if enabled else GREY_INK)
+        mark = self._mark_colour(row)
+        if mark:
+            row.add(Rectangle((0.0, 0.0), min(end, self.span), 1.0, facecolor="none", edgecolor=mark,
+                              hatch="\\\\", linewidth=1.2, transform=row.data))
+        note = None
         if count != self.num_samples:
-            end = count / self.rate
-            mark = PROBLEM if enabled else GREY_INK
-            row.line([end, end], [row.low, row.high], color=mark, linestyle="--", linewidth=1.2)
+            note = (f"length mismatch: {count} samples ({_value_text(end)} s), the session has "
+                    f"{self.num_samples} ({_value_text(self.duration)} s)")
+        left, right = self._share(text, note, 8)
+        row.text(TEXT_INSET, 0.97, self.fit.shorten(text, left, size=8), va="top", fontsize=8,
+                 color="black" if enabled else GREY_INK)
+        background = "white" if enabled else GREY_BACKGROUND
+        if mark:
+            row.text(TEXT_INSET, 0.74, self.fit.shorten("; ".join(words for words, _ in row.marks), self.room,
+                                                        size=7.5),
+                     va="top", fontsize=7.5, color=mark, bbox={"facecolor": background, "edgecolor": "none",
+                                                               "pad": 1.0})
+        if note is not None:
+            line = PROBLEM if enabled else GREY_INK
+            row.line([end, end], [row.low, row.high], color=line, linestyle="--", linewidth=1.2)
             if end < self.duration:
                 row.add(Rectangle((end, row.low), self.duration - end, 0.74 * (row.high - row.low),
-                                  facecolor="none", edgecolor=mark, hatch="//", linewidth=0.0, transform=row.data))
-            row.text(0.994, 0.97, f"length mismatch: {count} samples ({float_text(end)} s), the session has "
-                     f"{self.num_samples} ({float_text(self.duration)} s)", ha="right", va="top", fontsize=8,
-                     color=mark, bbox={"facecolor": "white" if enabled else GREY_BACKGROUND, "edgecolor": "none",
-                                       "pad": 1.0})
+                                  facecolor="none", edgecolor=line, hatch="//", linewidth=0.0, transform=row.data))
+            row.text(1 - TEXT_INSET, 0.97, self.fit.shorten(note, right, size=8), ha="right", va="top",
+                     fontsize=8, color=line, bbox={"facecolor": background, "edgecolor": "none", "pad": 1.0})
+
+    def _share(self, left: str, right: str | None, size: float) -> tuple[float, float]:
+        """The widths two texts on one line may take, left and right, with a gap between them."""
+        if right is None:
+            return self.room, 0.0
+        gap = 0.2
+        wants = [self.fit.width(text, size) / SLACK + 2 / self.fit.dpi for text in (left, right)]
+        if sum(wants) + gap <= self.room:
+            return self.room - wants[1] - gap, wants[1]
+        half = (self.room - gap) / 2
+        if wants[0] <= half:
+            return wants[0], self.room - wants[0] - gap
+        if wants[1] <= half:
+            return self.room - wants[1] - gap, wants[1]
+        return half, half
+
+
+def _names(path: str, prefix: str) -> bool:
+    """Whether a path is the prefix's field or one inside it."""
+    return path == prefix or path.startswith(prefix) and path[len(prefix)] in ".["
 
 
 class _Row:
@@ -370,9 +531,12 @@ class _Row:
         # add_artist, not add_patch or add_line: the limits are set, so the artists' extents
         # need not be found for them.
         ax.add_artist(self.background)
-        ax.add_artist(Rectangle((0.0, 0.0), 1.0, 1.0, transform=self.box, facecolor="none", edgecolor=edge,
-                                linewidth=0.8, zorder=2.5))
+        # Unclipped: the Axes' own clip would halve the frame's edges on its sides, the right one to nothing.
+        self.border = Rectangle((0.0, 0.0), 1.0, 1.0, transform=self.box, facecolor="none", edgecolor=edge,
+                                linewidth=0.8, zorder=2.5, clip_on=False)
+        ax.add_artist(self.border)
         self.label: Any = None
+        self.marks: list[tuple[str, str]] = []  # (the words of a problem or finding, its colour)
 
     def add(self, patch: Any) -> None:
         """A patch drawn inside the row's frame."""
@@ -400,21 +564,23 @@ class _Row:
         return drawn
 
 
-def _header(settings: dict[str, Any], name: str | None, digest: str, num_samples: int,
-            rate: float) -> list[tuple[str, str]]:
+def _header(settings: dict[str, Any], name: str | bytes | None, digest: str, num_samples: int,
+            rate: float) -> list[tuple[list[str], str]]:
+    """The header's lines, each as the pieces it may wrap between, and its colour."""
     machine = settings["machine_config"]
     intensity, limit = settings["intensity"], machine["max_intensity_setpoint"]
     over = intensity > limit
-    first = (f"{name}" if name is not None else "unsaved protocol", "black")
-    sha = (f"SHA-256 {digest}", "black")
-    session = (f"intensity {float_text(intensity)} ({'above' if over else 'within'} the machine's limit "
-               f"max_intensity_setpoint {float_text(limit)})    session {float_text(settings['session_duration'])} s, "
-               f"{num_samples} samples at {float_text(rate)} samples/s", PROBLEM if over else "black")
+    first = ([name_text(name) if name is not None else "unsaved protocol"], "black")
+    sha = ([f"SHA-256 {digest}"], "black")
+    session = ([f"intensity {_value_text(intensity)} ({'above' if over else 'within'} the machine's limit "
+                f"max_intensity_setpoint {_value_text(limit)})",
+                f"session {_value_text(settings['session_duration'])} s, "
+                f"{num_samples} samples at {_value_text(rate)} samples/s"], PROBLEM if over else "black")
     coils = []
     for letter in "ab":
         channel = settings[f"channel_{letter}_settings"]
         coils.append(f"channel {letter.upper()}: {_coil_text(machine, channel)}")
-    return [first, sha, session, ("    ".join(coils), "black")]
+    return [first, sha, session, (coils, "black")]
 
 
 def _coil_text(machine: dict[str, Any], channel: dict[str, Any]) -> str:
@@ -422,64 +588,10 @@ def _coil_text(machine: dict[str, Any], channel: dict[str, Any]) -> str:
     if index >= len(machine["coils"]):
         return f"coil #{index} does not exist"
     coil = machine["coils"][index]
-    text = f"coil {quoted(coil['name'])}"
+    text = f"coil {_value_text(coil['name'])}"
     if entry >= len(coil["settings"]):
         return f"{text}, tuning entry #{entry} does not exist"
     setting = coil["settings"][entry]
-    return (f"{text}, {float_text(setting['capacitance'])} nF, "
-            f"carrier {float_text(setting['carrier_frequency'])} kHz")
+    return (f"{text}, {_value_text(setting['capacitance'])} nF, "
+            f"carrier {_value_text(setting['carrier_frequency'])} kHz")
 
-
-def add_command(commands: Any) -> None:
-    """Register `plot` with the command's subparsers."""
-    sub = commands.add_parser(
-        "plot", help="draw a protocol as a picture (PNG, SVG or PDF)",
-        description="Draw the session on one time axis, a row for each coil (A1, A2, B1, B2) and for each "
-                    "channel's modulation, with what drives it; a header with the file's name, SHA-256, "
-                    "intensity, duration and coils; the problems below. Needs matplotlib: "
-                    'pip install "pyvora[plot]". Exit status 0 when the picture was written, 2 when '
-                    "matplotlib is missing or a file could not be read or written.")
-    sub.add_argument("-o", "--output", metavar="OUT",
-                     help="the picture's file: .png, .svg or .pdf (default FILE with its extension "
-                          "replaced by .png; required when FILE is -)")
-    sub.add_argument("file", metavar="FILE", help="the protocol file, or - for standard input")
-    sub.set_defaults(run=run)
-
-
-def run(args: argparse.Namespace) -> int:
-    """The `plot` subcommand; a failure is a Trouble, which the command reports on one line."""
-    from pyvora_cli.command import CLEAN
-    from pyvora_cli.names import name_text
-    from pyvora_cli.streams import STDIO, Trouble, read_bytes
-
-    path: str = args.file
-    if args.output is not None:
-        output: str = args.output
-    elif path == STDIO:
-        raise Trouble(f"{name_text(path)}: a protocol read from standard input needs -o OUT")
-    else:
-        output = os.path.splitext(path)[0] + ".png"
-    if os.path.splitext(output)[1].lower() not in FORMATS:
-        raise Trouble(f"{name_text(output)}: the picture's name must end in .png, .svg or .pdf")
-    if "numpy" not in sys.modules:
-        # Drawing does no linear algebra: one BLAS thread spares NumPy's import starting a
-        # pool of them, one for each core, that only spin.
-        os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
-    try:
-        import matplotlib  # noqa: F401  (fails here, before any work, when it is missing)
-    except ImportError:
-        raise Trouble(INSTALL) from None
-    data = read_bytes(path)
-    try:
-        protocol = Protocol.from_bytes(data)
-    except ValueError as error:  # DecodeError
-        raise Trouble(f"{name_text(path)}: not a protocol file: {error}") from None
-    if path != STDIO and os.path.exists(output) and os.path.samefile(path, output):
-        raise Trouble(f"{name_text(output)}: is the protocol file itself; name another picture with -o OUT")
-    fig = figure(protocol, "standard input" if path == STDIO else path,
-                 sha256=hashlib.sha256(data).hexdigest())
-    try:
-        save(fig, output)
-    except OSError as error:
-        raise Trouble(f"{name_text(output)}: {error.strerror or error}") from None
-    return CLEAN

@@ -4,11 +4,12 @@ nothing here lets an OSError, a MemoryError or an encoding error reach the user 
 
 import errno
 import os
+import secrets
 import stat
 import sys
 from collections.abc import Iterator
-from contextlib import contextmanager
-from typing import Any, TextIO
+from contextlib import contextmanager, suppress
+from typing import Any, BinaryIO, TextIO
 
 from pyvora import Protocol
 from pyvora_cli.names import name_text
@@ -44,11 +45,12 @@ def read_bytes(name: str) -> bytes:
         raise Trouble(f"{name_text(name)}: out of memory") from None
 
 
-def read_protocol(name: str) -> Protocol:
-    """The protocol in a file, or on standard input for `-`; raises Trouble."""
+def read_protocol(name: str, data: bytes | None = None) -> Protocol:
+    """The protocol in a file, or on standard input for `-` (in `data`, when its bytes were read
+    already); raises Trouble."""
     try:
-        if name == STDIO:
-            return Protocol.from_bytes(read_bytes(name))
+        if data is not None or name == STDIO:
+            return Protocol.from_bytes(read_bytes(name) if data is None else data)
         return Protocol.load(name)
     except OSError as error:
         raise Trouble(f"{name_text(name)}: {reason(error)}") from None
@@ -106,24 +108,69 @@ def abandon_output() -> None:
         pass
 
 
+@contextmanager
+def replacing(name: str) -> Iterator[BinaryIO]:
+    """A binary file to write in place of the file `name`. A regular file (or a new one) is
+    written as a temporary file beside it, flushed to the disk and renamed over it only once
+    complete: a failure, Ctrl-C included, leaves the old file as it was and no temporary file.
+    The old file's permissions (and owner, where the process may keep it) are kept; a new file
+    gets the mode open() would give it. Anything else (a FIFO, a device) is written in place.
+    An OSError says why not."""
+    target = os.path.realpath(name)  # a link keeps pointing where it did
+    try:
+        status: os.stat_result | None = os.stat(target)
+    except FileNotFoundError:
+        status = None
+    if status is not None and not stat.S_ISREG(status.st_mode):
+        with open(name, "wb") as file:
+            yield file
+        return
+    if status is not None:
+        os.close(os.open(target, os.O_WRONLY | os.O_CLOEXEC))  # the old file may be written at all
+    folder, base = os.path.split(target)
+    while True:
+        temporary = os.path.join(folder, f".{base}.{secrets.token_hex(4)}.tmp")
+        try:
+            descriptor = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
+            break
+        except FileExistsError:
+            continue
+        except BaseException:  # a Ctrl-C may come just after the file was made
+            with suppress(OSError):
+                os.unlink(temporary)
+            raise
+    try:
+        with open(descriptor, "wb") as file:
+            if status is not None:
+                if (status.st_uid, status.st_gid) != (os.geteuid(), os.getegid()):
+                    with suppress(OSError):
+                        os.fchown(descriptor, status.st_uid, status.st_gid)
+                os.fchmod(descriptor, stat.S_IMODE(status.st_mode))
+            yield file
+            file.flush()
+            os.fsync(descriptor)
+        os.replace(temporary, target)
+    except BaseException:
+        with suppress(OSError):
+            os.unlink(temporary)
+        raise
+    with suppress(OSError):  # the rename itself reaches the disk with the folder
+        folder_descriptor = os.open(folder or ".", os.O_RDONLY | os.O_CLOEXEC)
+        try:
+            os.fsync(folder_descriptor)
+        finally:
+            os.close(folder_descriptor)
+
+
 def write_file(name: str, pieces: list[Any]) -> None:
     """Writes the pieces (bytes or other buffers) one after the other to a file, or to standard
-    output for `-`; raises Trouble. A regular file whose writing failed is removed: no
-    half-written file is left behind."""
+    output for `-`; raises Trouble. A regular file is replaced only once all of it is written
+    (see replacing): a failure leaves the old file as it was."""
     if name == STDIO:
         write_bytes(*pieces)
         return
     try:
-        file = open(name, "wb")
-    except OSError as error:
-        raise Trouble(f"{name_text(name)}: {reason(error)}") from None
-    try:
-        with file:
+        with replacing(name) as file:
             file.writelines(pieces)
     except OSError as error:
-        try:
-            if stat.S_ISREG(os.stat(name).st_mode):
-                os.unlink(name)
-        except OSError:
-            pass
         raise Trouble(f"{name_text(name)}: {reason(error)}") from None

@@ -100,8 +100,12 @@ std::vector<std::size_t> components(const sig::SignalTable& table) {
     return component;
 }
 
+// A visitor of the walk (record.hpp): each rule sits beside the member it judges, found by the
+// record that holds it; the walk supplies names, order and the path.
 class Checker {
 public:
+    FieldPath path;
+
     // `s` as saving writes it; `table_was_empty` tells the messages that its one signal is the
     // one saving adds.
     Checker(const Settings& s, bool table_was_empty)
@@ -110,85 +114,129 @@ public:
     }
 
     std::vector<std::string> run() && {
-        Settings::fields(s_, [&](std::string_view name, const auto& field) {
-            const Scope scope(path_, name);
-            settings_field(field);
-        });
+        walk(*this, s_);
         return std::move(problems_);
     }
 
-private:
-    using Scope = FieldPath::Scope;
-
-    void report(std::string_view what) { problems_.push_back(path_.text().append(": ").append(what)); }
-
-    std::string missing_signal(std::uint64_t position) const {
-        std::string text = "signal " + number(position) + " does not exist; ";
-        if (table_was_empty_) return text + "the table is empty (save adds 1 signal, the constant 0.0)";
-        return text + "the table has " + count_of(table_size_, "signal", "signals");
+    template <Scalar T>
+    void scalar(const T&) {}
+    void text(const std::string&) {}
+    void samples(const sig::Samples&) {}
+    template <class L>
+    void list(const L& items) {
+        each(*this, items, [&](const auto& item, std::size_t) { protocols::visit(*this, item); });
+    }
+    template <Record R>
+    void record(const R& record) {
+        walk(*this, record);
+    }
+    void record(const ChannelSettings& channel) {
+        if (channel.enabled) walk(*this, channel);
     }
 
-    template <class T>
-    void settings_field(const T& field) {
-        if constexpr (std::is_same_v<T, sig::SignalTable>) {
-            signal_table(field);
-        } else if constexpr (std::is_same_v<T, ChannelSettings>) {
-            channel_settings(field);
-        } else if constexpr (std::is_same_v<T, machine_config::MachineConfig>) {
-            machine_value(field);
-        } else if (is(field, s_.intensity)) {
-            const double limit = s_.machine_config.max_intensity_setpoint;
-            if (s_.intensity > limit) {
-                report(number(s_.intensity) + " is above machine_config.max_intensity_setpoint " + number(limit));
-            }
-        }
-    }
-
-    void signal_table(const sig::SignalTable& table) {
+    void list(const sig::SignalTable& table) {
         const bool any_mixed = std::ranges::any_of(table, [](const sig::Signal& signal) {
             return std::holds_alternative<sig::MixedSignalParams>(signal.params);
         });
         if (any_mixed) component_ = components(table);
-        for (std::size_t i = 0; i < table.size(); ++i) {
-            const Scope scope(path_, i);
-            std::visit([&](const auto& params) { signal(i, params); }, table[i].params);
+        each(*this, table, [&](const sig::Signal& signal, std::size_t i) {
+            signal_ = i;
+            walk_signal(*this, signal);
+        });
+    }
+    void kind(const sig::Signal&) {}
+
+    template <class R, class T>
+    void field(const R&, std::string_view, const T& member) {
+        protocols::visit(*this, member);
+    }
+
+    void field(const Settings& settings, std::string_view, const double& value) {
+        const double limit = settings.machine_config.max_intensity_setpoint;
+        if (is(value, settings.intensity) && value > limit) {
+            report(number(value) + " is above machine_config.max_intensity_setpoint " + number(limit));
         }
     }
 
-    void signal(std::size_t self, const sig::MixedSignalParams& mixed) {
-        sig::MixedSignalParams::fields(mixed, [&](std::string_view name, const std::uint64_t& target) {
-            const Scope scope(path_, name);
-            if (target >= table_size_) {
-                report(missing_signal(target));
-            } else if (target == self) {
-                report("mixed signal " + number(self) + " refers to itself");
-            } else if (component_[target] == component_[self]) {
-                report("mixed signal " + number(self) + " refers to itself through signal " + number(target));
-            }
-        });
+    // Every measured value of the machine description, its coils and their tuning tables
+    // included, must be a finite number.
+    template <class R>
+        requires std::same_as<R, machine_config::MachineConfig> || std::same_as<R, lcsettings::Coil> ||
+                 std::same_as<R, lcsettings::LCSetting>
+    void field(const R&, std::string_view, const double& value) {
+        if (!std::isfinite(value)) report(number(value) + " is not finite");
     }
-
-    void signal(std::size_t, const sig::ArbitrarySignalParams& arbitrary) {
-        sig::ArbitrarySignalParams::fields(arbitrary, [&](std::string_view name, const sig::Samples& samples) {
-            if (!expected_samples_ || samples.size() == *expected_samples_) return;
-            const Scope scope(path_, name);
-            report(count_of(samples.size(), "sample", "samples") + ", but the session of " +
-                   number(s_.session_duration) + " s has " + number(*expected_samples_));
+    void field(const machine_config::MachineConfig&, std::string_view, const std::vector<double>& values) {
+        each(*this, values, [&](const double& value, std::size_t) {
+            if (!std::isfinite(value)) report(number(value) + " is not finite");
         });
     }
 
     // Constant, sine and ramp parameters: whatever their unit, a NaN or an infinity is no
     // setting, and a frequency or a ramp's duration cannot be negative.
-    template <class Params>
-    void signal(std::size_t, const Params& params) {
-        Params::fields(params, [&](std::string_view name, const double& value) {
-            const Scope scope(path_, name);
-            if (!std::isfinite(value)) {
-                report(number(value) + " is not finite");
-            } else if (value < 0.0 && never_negative(params, value)) {
-                report(number(value) + " is negative");
+    template <SignalParams Params>
+    void field(const Params& params, std::string_view, const double& value) {
+        if (!std::isfinite(value)) {
+            report(number(value) + " is not finite");
+        } else if (value < 0.0 && never_negative(params, value)) {
+            report(number(value) + " is negative");
+        }
+    }
+
+    void field(const sig::MixedSignalParams&, std::string_view, const std::uint64_t& target) {
+        const std::size_t self = signal_;
+        if (target >= table_size_) {
+            report(missing_signal(target));
+        } else if (target == self) {
+            report("mixed signal " + number(self) + " refers to itself");
+        } else if (component_[target] == component_[self]) {
+            report("mixed signal " + number(self) + " refers to itself through signal " + number(target));
+        }
+    }
+
+    void field(const sig::ArbitrarySignalParams&, std::string_view, const sig::Samples& samples) {
+        if (!expected_samples_ || samples.size() == *expected_samples_) return;
+        report(count_of(samples.size(), "sample", "samples") + ", but the session of " +
+               number(s_.session_duration) + " s has " + number(*expected_samples_));
+    }
+
+    void field(const ChannelSettings& channel, std::string_view, const std::uint64_t& field) {
+        const std::size_t coils = s_.machine_config.coils.size();
+        if (is(field, channel.coil_idx)) {
+            if (channel.coil_idx >= coils) {
+                report("coil " + number(channel.coil_idx) + " does not exist; the machine has " +
+                       count_of(coils, "coil", "coils"));
             }
-        });
+        } else if (is(field, channel.coil_setting_idx)) {
+            if (channel.coil_idx >= coils) return;  // reported above
+            const std::size_t entries = s_.machine_config.coils[channel.coil_idx].settings.size();
+            if (channel.coil_setting_idx >= entries) {
+                report("tuning entry " + number(channel.coil_setting_idx) + " does not exist; coil " +
+                       number(channel.coil_idx) + " has " + count_of(entries, "entry", "entries"));
+            }
+        }
+    }
+
+    // Only the selection in force is judged; the other one holds 0 and means nothing.
+    void field(const SignalSourceSelection& selection, std::string_view, const std::uint64_t& field) {
+        if (is(field, selection.internal) && !selection.external_selected) {
+            if (selection.internal >= table_size_) report(missing_signal(selection.internal));
+        } else if (is(field, selection.external) && selection.external_selected) {
+            const std::uint64_t inputs = s_.machine_config.num_external_signal_sources;
+            if (selection.external >= inputs) {
+                report("external input " + number(selection.external) + " does not exist; the machine has " +
+                       count_of(inputs, "external input", "external inputs"));
+            }
+        }
+    }
+
+private:
+    void report(std::string_view what) { problems_.push_back(path.text().append(": ").append(what)); }
+
+    std::string missing_signal(std::uint64_t position) const {
+        std::string text = "signal " + number(position) + " does not exist; ";
+        if (table_was_empty_) return text + "the table is empty (save adds 1 signal, the constant 0.0)";
+        return text + "the table has " + count_of(table_size_, "signal", "signals");
     }
 
     static bool never_negative(const sig::SineSignalParams& sine, const double& field) {
@@ -199,70 +247,12 @@ private:
     }
     static bool never_negative(const sig::ConstantSignalParams&, const double&) { return false; }
 
-    // Every measured value of the machine description, its coils and their tuning tables
-    // included, must be a finite number.
-    template <class T>
-    void machine_value(const T& value) {
-        if constexpr (std::is_same_v<T, double>) {
-            if (!std::isfinite(value)) report(number(value) + " is not finite");
-        } else if constexpr (file::detail::is_vector<T>) {
-            for (std::size_t i = 0; i < value.size(); ++i) {
-                const Scope scope(path_, i);
-                machine_value(value[i]);
-            }
-        } else if constexpr (Record<T>) {
-            T::fields(value, [&](std::string_view name, const auto& field) {
-                const Scope scope(path_, name);
-                machine_value(field);
-            });
-        }
-    }
-
-    void channel_settings(const ChannelSettings& channel) {
-        if (!channel.enabled) return;
-        ChannelSettings::fields(channel, [&](std::string_view name, const auto& field) {
-            const Scope scope(path_, name);
-            if constexpr (std::is_same_v<std::remove_cvref_t<decltype(field)>, SignalSourceSelection>) {
-                source(field);
-            } else if (is(field, channel.coil_idx)) {
-                const std::size_t coils = s_.machine_config.coils.size();
-                if (channel.coil_idx >= coils) {
-                    report("coil " + number(channel.coil_idx) + " does not exist; the machine has " +
-                           count_of(coils, "coil", "coils"));
-                }
-            } else if (is(field, channel.coil_setting_idx)) {
-                if (channel.coil_idx >= s_.machine_config.coils.size()) return;  // reported above
-                const std::size_t entries = s_.machine_config.coils[channel.coil_idx].settings.size();
-                if (channel.coil_setting_idx >= entries) {
-                    report("tuning entry " + number(channel.coil_setting_idx) + " does not exist; coil " +
-                           number(channel.coil_idx) + " has " + count_of(entries, "entry", "entries"));
-                }
-            }
-        });
-    }
-
-    // Only the selection in force is judged; the other one holds 0 and means nothing.
-    void source(const SignalSourceSelection& selection) {
-        SignalSourceSelection::fields(selection, [&](std::string_view name, const auto& field) {
-            const Scope scope(path_, name);
-            if (is(field, selection.internal) && !selection.external_selected) {
-                if (selection.internal >= table_size_) report(missing_signal(selection.internal));
-            } else if (is(field, selection.external) && selection.external_selected) {
-                const std::uint64_t inputs = s_.machine_config.num_external_signal_sources;
-                if (selection.external >= inputs) {
-                    report("external input " + number(selection.external) + " does not exist; the machine has " +
-                           count_of(inputs, "external input", "external inputs"));
-                }
-            }
-        });
-    }
-
     const Settings& s_;
     const std::uint64_t table_size_;
     const bool table_was_empty_;
     std::optional<std::uint64_t> expected_samples_;
     std::vector<std::size_t> component_;
-    FieldPath path_;
+    std::size_t signal_ = 0;  // the position of the signal being walked
     std::vector<std::string> problems_;
 };
 

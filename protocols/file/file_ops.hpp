@@ -19,6 +19,10 @@ struct FileOps {
     // Runs when a call failed with EINTR, before it is repeated. It may throw to abandon the
     // operation; descriptors held in UniqueFd are then closed on the way out. Null: repeat.
     void (*interrupted)() = nullptr;
+    // Runs after a write that took only part of what it was given, before the rest is written:
+    // a signal that comes once some bytes went through cuts the write short instead of failing
+    // it with EINTR. It may throw to abandon the operation, as interrupted may. Null: go on.
+    void (*short_write)() = nullptr;
 };
 
 // The real system calls, repeated at once when interrupted.

@@ -125,6 +125,7 @@ std::optional<FileError> write_file(std::string_view path, std::span<const std::
         if (n == 0) return FileError::write_zero();
         next += n;
         left -= static_cast<std::size_t>(n);
+        if (left > 0 && ops.short_write != nullptr) ops.short_write();
     }
 
     // Delayed write errors (full disk on a network file system, quota) may surface only here.

@@ -49,8 +49,9 @@ private:
 };
 
 // Creates or truncates the file at path (mode 0666 before the umask, close-on-exec), writes all
-// of bytes and closes it. Interrupted opens and writes are repeated after ops.interrupted,
-// whose exception, if it throws one, comes out of here. A failing close is a failure too: the
+// of bytes and closes it. Interrupted opens and writes are repeated after ops.interrupted, and
+// a short write goes on after ops.short_write; an exception either throws comes out of here,
+// with the file holding the bytes written so far. A failing close is a failure too: the
 // data may not have reached the file. The descriptor is closed on every path.
 // Returns nothing on success.
 [[nodiscard]] std::optional<FileError> write_file(std::string_view path,

@@ -1,5 +1,6 @@
 #include "protocols/file/mapped_file.hpp"
 
+#include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -23,7 +24,39 @@ bool installed = false;
 static_assert(std::atomic<std::uintptr_t>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
               "the handler reads them");
 
-void on_sigbus(int signal, siginfo_t* info, void*) {
+// What the signal would have met without this handler: the program's disposition, whatever it
+// is, while this handler stays in place to guard the mapping until the reading ends.
+void pass_on(int signal, siginfo_t* info, void* context) {
+    const struct sigaction previous = previous_action;
+    const bool sent = info->si_code <= 0;  // by kill or raise; a fault would come back at once
+    if (previous.sa_handler == SIG_IGN && sent) return;
+    if (previous.sa_handler == SIG_DFL || previous.sa_handler == SIG_IGN) {
+        // The default action ends the process (the system does that to an ignored fault too).
+        struct sigaction fallback {};
+        fallback.sa_handler = SIG_DFL;
+        sigaction(SIGBUS, &fallback, nullptr);
+        sigset_t only;
+        sigemptyset(&only);
+        sigaddset(&only, SIGBUS);
+        raise(signal);
+        pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+        return;  // not reached
+    }
+    if (previous.sa_flags & SA_RESETHAND) {  // the program's handler runs once, then the default
+        previous_action.sa_handler = SIG_DFL;
+        previous_action.sa_flags &= ~SA_SIGINFO;
+    }
+    sigset_t saved;
+    pthread_sigmask(SIG_BLOCK, &previous.sa_mask, &saved);
+    if (previous.sa_flags & SA_SIGINFO) {
+        previous.sa_sigaction(signal, info, context);
+    } else {
+        previous.sa_handler(signal);
+    }
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+}
+
+void on_sigbus(int signal, siginfo_t* info, void* context) {
     const auto at = reinterpret_cast<std::uintptr_t>(info->si_addr);
     const std::uintptr_t begin = guarded_begin.load(), end = guarded_end.load();
     if (info->si_code == BUS_ADRERR && at >= begin && at < end) {
@@ -38,10 +71,8 @@ void on_sigbus(int signal, siginfo_t* info, void*) {
             return;
         }
     }
-    // Not a fault in the mapping (or no zero pages to be had): handled as if this handler were
-    // not there. A fault happens again on return; a signal sent is sent again.
-    sigaction(SIGBUS, &previous_action, nullptr);
-    if (info->si_code <= 0) raise(signal);
+    // Not a fault in the mapping (or no zero pages to be had).
+    pass_on(signal, info, context);
 }
 
 }  // namespace

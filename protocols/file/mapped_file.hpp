@@ -6,7 +6,9 @@
 // SIGBUS, which would end the process. While a reading runs, a SIGBUS handler catches exactly
 // that fault, puts zero pages where the file's pages were, lets the reading go on, and the
 // reading reports that the file shrank: the caller then throws its result away and reads the
-// file again as it is now. Any other SIGBUS goes to the handler that was there before.
+// file again as it is now. Any other SIGBUS meets the program's own disposition (ignored, the
+// default action, or its handler, called in place), and the mapping stays guarded until the
+// reading ends.
 #pragma once
 
 #include <cstddef>

@@ -20,13 +20,6 @@ namespace {
 using encoding::DecodeProblem;
 using settings::Settings;
 
-// The field being read is kept outside the call stack, so that it still names the failing
-// field after a problem has been thrown out of the walk.
-struct Reader {
-    encoding::Decoder in;
-    FieldPath path;
-};
-
 [[noreturn]] void refuse(std::string what, std::size_t at,
                          std::size_t element = DecodeProblem::no_element) {
     throw DecodeProblem{std::move(what), at, element};
@@ -56,117 +49,92 @@ std::size_t min_encoded_size() {
     }
 }
 
-// The value rules (value_rules.hpp): a file holding a value outside them is refused instead of
-// being loaded and run.
-template <class R, class T>
-void check_field(const R& record, std::string_view field, const T& value, std::size_t at) {
-    if (auto problem = field_problem(record, field, value)) refuse(std::move(*problem), at);
-}
+// Reads each kind back exactly as FileWriter writes it. The field being read is kept outside
+// the call stack (the walk keeps `path`), so that it still names the failing field after a
+// problem has been thrown out of the walk.
+struct FileReader {
+    encoding::Decoder in;
+    FieldPath path;
 
-template <class T>
-void decode_value(Reader& r, T& value);
+    void scalar(bool& value) { value = in.take_bool(); }
+    void scalar(std::uint64_t& value) { value = in.take_varint(); }
+    void scalar(double& value) { value = in.take_f64(); }
 
-template <Record R>
-void decode_record(Reader& r, R& record) {
-    R::fields(record, [&](std::string_view name, auto& member) {
-        const std::size_t at = r.in.offset();
-        r.path.push(name);
-        decode_value(r, member);
-        check_field(record, name, member, at);
-        r.path.pop();
-    });
-}
-
-// A count is checked only against the smallest encoding of an element, which takes several
-// times that in memory (a signal of 2 bytes takes 40). So room is made at first only for what
-// would fill twice the bytes left in memory, as for samples (2 bytes each for at least 1 in
-// the file), and then for four times the elements actually read, or for all count once that
-// is within eight times: a move or two of a long table, none of a short one, and memory
-// bounded by the input.
-template <class T, class A>
-void decode_sequence(Reader& r, std::vector<T, A>& items) {
-    static const std::size_t min_element_size = min_encoded_size<T>();
-    const auto count = static_cast<std::size_t>(r.in.take_count(min_element_size));
-    items.clear();
-    items.reserve(std::min(count, 2 * r.in.remaining() / sizeof(T)));
-    for (std::size_t i = 0; i < count; ++i) {
-        if (items.size() == items.capacity()) {
-            items.reserve(i >= count / 8 ? count : std::min(count, std::max<std::size_t>(4 * i, 16)));
-        }
-        r.path.push(i);
-        decode_value(r, items.emplace_back());
-        r.path.pop();
+    void text(std::string& text) {
+        const std::uint64_t length = in.take_count(1);
+        const std::size_t at = in.offset();
+        const std::string_view bytes = in.take_bytes(static_cast<std::size_t>(length));
+        if (!utf8::valid(bytes)) refuse("invalid UTF-8", at);
+        text.assign(bytes);
     }
-}
 
-void decode_samples(Reader& r, signals::Samples& samples) {
-    const std::size_t at = r.in.offset();
-    const std::uint64_t count = r.in.take_count(1);
-    if (auto problem = sample_count_problem(count)) refuse(std::move(*problem), at);
-    samples.resize(static_cast<std::size_t>(count));
-    const std::size_t first = r.in.offset();
-    if (r.in.take_zigzag_i16s(samples.data(), samples.size())) {
-        // Samples are fractions from 0 to full scale; find the first negative one and its bytes.
-        const auto bad = std::find_if(samples.begin(), samples.end(), [](std::int16_t s) { return !sample_allowed(s); });
-        std::size_t offset = first;
-        for (auto it = samples.begin(); it != bad; ++it) {
-            offset += encoding::varint_size(Encoder::zigzag(*it));
-        }
-        refuse(sample_problem(std::to_string(*bad)), offset,
-               static_cast<std::size_t>(bad - samples.begin()));
+    template <std::size_t N>
+    void flags(std::array<bool, N>& value) {
+        each(*this, value, [&](bool& flag, std::size_t) { scalar(flag); });
     }
-}
 
-void decode_signal(Reader& r, signals::Signal& signal) {
-    using Params = signals::Signal::Params;
-    const std::size_t at = r.in.offset();
-    r.path.push("kind");
-    const std::uint64_t kind = r.in.take_varint();
-    if (kind >= std::variant_size_v<Params>) refuse("unknown signal kind " + std::to_string(kind), at);
-    r.path.pop();
+    void samples(signals::Samples& samples) {
+        const std::size_t at = in.offset();
+        const std::uint64_t count = in.take_count(1);
+        if (auto problem = sample_count_problem(count)) refuse(std::move(*problem), at);
+        samples.resize(static_cast<std::size_t>(count));
+        const std::size_t first = in.offset();
+        if (in.take_zigzag_i16s(samples.data(), samples.size())) {
+            // Samples are fractions from 0 to full scale; find the first negative one and its bytes.
+            const auto bad = std::find_if(samples.begin(), samples.end(), [](std::int16_t s) { return !sample_allowed(s); });
+            std::size_t offset = first;
+            for (auto it = samples.begin(); it != bad; ++it) {
+                offset += encoding::varint_size(Encoder::zigzag(*it));
+            }
+            refuse(sample_problem(std::to_string(*bad)), offset,
+                   static_cast<std::size_t>(bad - samples.begin()));
+        }
+    }
+
+    // A count is checked only against the smallest encoding of an element, which takes several
+    // times that in memory (a signal of 2 bytes takes 40). So room is made at first only for
+    // what would fill twice the bytes left in memory, as for samples (2 bytes each for at least
+    // 1 in the file), and then for four times the elements actually read, or for all count once
+    // that is within eight times: a move or two of a long table, none of a short one, and
+    // memory bounded by the input.
+    template <class T, class A>
+    void list(std::vector<T, A>& items) {
+        static const std::size_t min_element_size = min_encoded_size<T>();
+        const auto count = static_cast<std::size_t>(in.take_count(min_element_size));
+        items.clear();
+        items.reserve(std::min(count, 2 * in.remaining() / sizeof(T)));
+        for (std::size_t i = 0; i < count; ++i) {
+            if (items.size() == items.capacity()) {
+                items.reserve(i >= count / 8 ? count : std::min(count, std::max<std::size_t>(4 * i, 16)));
+            }
+            at(*this, i, [&] { protocols::visit(*this, items.emplace_back()); });
+        }
+    }
+
     // The payload's fields sit right under the signal, as in its dict form.
-    [&]<std::size_t... I>(std::index_sequence<I...>) {
-        (void)((kind == I ? (decode_record(r, signal.params.template emplace<I>()), true) : false) || ...);
-    }(std::make_index_sequence<std::variant_size_v<Params>>{});
-}
-
-void decode_text(Reader& r, std::string& text) {
-    const std::uint64_t length = r.in.take_count(1);
-    const std::size_t at = r.in.offset();
-    const std::string_view bytes = r.in.take_bytes(static_cast<std::size_t>(length));
-    if (!utf8::valid(bytes)) refuse("invalid UTF-8", at);
-    text.assign(bytes);
-}
-
-// The mirror of encode_value: each kind read back exactly as it is written.
-template <class T>
-void decode_value(Reader& r, T& value) {
-    if constexpr (std::same_as<T, bool>) {
-        value = r.in.take_bool();
-    } else if constexpr (std::same_as<T, std::uint64_t>) {
-        value = r.in.take_varint();
-    } else if constexpr (std::same_as<T, double>) {
-        value = r.in.take_f64();
-    } else if constexpr (std::same_as<T, std::string>) {
-        decode_text(r, value);
-    } else if constexpr (std::same_as<T, signals::Samples>) {
-        decode_samples(r, value);
-    } else if constexpr (detail::is_vector<T>) {
-        decode_sequence(r, value);
-    } else if constexpr (std::same_as<T, std::array<bool, settings::MONITOR_TRACES>>) {
-        for (std::size_t i = 0; i < value.size(); ++i) {
-            r.path.push(i);
-            value[i] = r.in.take_bool();
-            r.path.pop();
+    void signal(signals::Signal& signal) { walk_signal(*this, signal); }
+    std::size_t kind(signals::Signal&) {
+        const std::size_t at = in.offset();
+        const std::uint64_t kind = in.take_varint();
+        if (kind >= std::variant_size_v<signals::Signal::Params>) {
+            refuse("unknown signal kind " + std::to_string(kind), at);
         }
-    } else if constexpr (std::same_as<T, signals::Signal>) {
-        decode_signal(r, value);
-    } else if constexpr (Record<T>) {
-        decode_record(r, value);
-    } else {
-        static_assert(detail::unsupported<T>, "this field type has no protocol file decoding");
+        return static_cast<std::size_t>(kind);
     }
-}
+
+    template <Record R>
+    void record(R& record) {
+        walk(*this, record);
+    }
+    // The value rules (value_rules.hpp): a file holding a value outside them is refused instead
+    // of being loaded and run.
+    template <class R, class T>
+    void field(R& record, std::string_view, T& member) {
+        const std::size_t at = in.offset();
+        protocols::visit(*this, member);
+        if (auto problem = field_problem(record, member)) refuse(std::move(*problem), at);
+    }
+};
 
 std::string message(const DecodeProblem& problem, const std::string& path) {
     std::string text = problem.what;
@@ -177,10 +145,10 @@ std::string message(const DecodeProblem& problem, const std::string& path) {
 }  // namespace
 
 settings::Settings decode(std::span<const std::uint8_t> bytes) {
-    Reader r{encoding::Decoder(bytes), FieldPath()};
+    FileReader r{encoding::Decoder(bytes), FieldPath()};
     try {
         Settings settings;
-        decode_record(r, settings);
+        protocols::visit(r, settings);
         if (r.in.remaining() != 0) {
             r.path.clear();
             const std::size_t left = r.in.remaining();

@@ -15,20 +15,25 @@ std::optional<std::string> sample_count_problem(std::uint64_t count) {
     return std::to_string(count) + " samples exceed the limit of " + std::to_string(MAX_SAMPLES);
 }
 
-std::optional<std::string> field_problem(const settings::Settings&, std::string_view field, const double& value) {
-    if (field == "intensity" && !(value >= 0.0 && value <= 1.0)) {
-        return "value " + text::float_text(value) + " outside 0.0..1.0";
-    }
-    if (field == "session_duration" && !(value >= config::MIN_SESSION_DURATION && value <= config::MAX_SESSION_DURATION)) {
-        return "value " + text::float_text(value) + " outside 0.01..1800.0";
-    }
-    return std::nullopt;
+namespace {
+// "value 1.5 outside 0.0..1.0" when value is not within min..max.
+std::optional<std::string> range_problem(double value, double min, double max) {
+    if (value >= min && value <= max) return std::nullopt;
+    return "value " + text::float_text(value) + " outside " + text::float_text(min) + ".." + text::float_text(max);
+}
+}  // namespace
+
+std::optional<std::string> intensity_problem(const double& value) {
+    return range_problem(value, config::MIN_INTENSITY, config::MAX_INTENSITY);
 }
 
-std::optional<std::string> field_problem(const settings::Settings&, std::string_view field,
-                                         const signals::SignalTable& table) {
+std::optional<std::string> session_duration_problem(const double& value) {
+    return range_problem(value, config::MIN_SESSION_DURATION, config::MAX_SESSION_DURATION);
+}
+
+std::optional<std::string> signal_table_problem(const signals::SignalTable& table) {
     // Saving always writes at least the constant 0.0 signal.
-    if (field == "signals" && table.empty()) return "empty signal table";
+    if (table.empty()) return "empty signal table";
     return std::nullopt;
 }
 

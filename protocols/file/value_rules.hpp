@@ -4,10 +4,12 @@
 // what is wrong in the words both report, such as "value 1.5 outside 0.0..1.0".
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 
 #include "protocols/config.hpp"
 #include "protocols/settings.hpp"
@@ -28,14 +30,42 @@ std::string sample_problem(std::string_view value_text);
 // "9000001 samples exceed the limit of 9000000" when count is above MAX_SAMPLES.
 std::optional<std::string> sample_count_problem(std::uint64_t count);
 
-// The rules on single fields of a record, by field name: intensity 0.0..1.0, session_duration
-// 0.01..1800.0, a non-empty signal table. Fields without a rule have no problem.
-std::optional<std::string> field_problem(const settings::Settings&, std::string_view field, const double& value);
-std::optional<std::string> field_problem(const settings::Settings&, std::string_view field,
-                                         const signals::SignalTable& table);
+// The rules on single members of a record, each beside the member it judges: intensity
+// 0.0..1.0, session_duration 0.01..1800.0, a non-empty signal table.
+std::optional<std::string> intensity_problem(const double& value);
+std::optional<std::string> session_duration_problem(const double& value);
+std::optional<std::string> signal_table_problem(const signals::SignalTable& table);
+
+namespace detail {
 template <class R, class T>
-std::optional<std::string> field_problem(const R&, std::string_view, const T&) {
-    return std::nullopt;
+struct Rule {
+    T R::*member;
+    std::optional<std::string> (*problem)(const T&);
+};
+
+inline constexpr std::tuple rules{
+    Rule<settings::Settings, double>{&settings::Settings::intensity, intensity_problem},
+    Rule<settings::Settings, double>{&settings::Settings::session_duration, session_duration_problem},
+    Rule<settings::Settings, signals::SignalTable>{&settings::Settings::signals, signal_table_problem},
+};
+}  // namespace detail
+
+// What is wrong with `member`, a member of `record`, by the rules on that member; nothing
+// for members without a rule.
+template <class R, class T>
+std::optional<std::string> field_problem(const R& record, const T& member) {
+    std::optional<std::string> problem;
+    std::apply(
+        [&](const auto&... rule) {
+            const auto judge = [&]<class RR, class TT>(const detail::Rule<RR, TT>& r) {
+                if constexpr (std::same_as<RR, R> && std::same_as<TT, T>) {
+                    if (&(record.*r.member) == &member) problem = r.problem(member);
+                }
+            };
+            (judge(rule), ...);
+        },
+        detail::rules);
+    return problem;
 }
 
 }  // namespace protocols::file

@@ -48,6 +48,41 @@ Block classify(const char* p) noexcept {
     return b;
 }
 
+// The line feeds of 64 bytes of text, and the blanks: the line feeds and the spaces.
+struct Breaks {
+    std::uint64_t feeds = 0;
+    std::uint64_t blanks = 0;
+};
+
+Breaks breaks(const char* p) noexcept {
+    Breaks b;
+#if defined(__SSE2__)
+    const __m128i feed = _mm_set1_epi8('\n');
+    const __m128i space = _mm_set1_epi8(' ');
+    for (int k = 0; k < 4; ++k) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        const __m128i is_feed = _mm_cmpeq_epi8(v, feed);
+        const __m128i is_blank = _mm_or_si128(is_feed, _mm_cmpeq_epi8(v, space));
+        b.feeds |= static_cast<std::uint64_t>(_mm_movemask_epi8(is_feed)) << (16 * k);
+        b.blanks |= static_cast<std::uint64_t>(_mm_movemask_epi8(is_blank)) << (16 * k);
+    }
+#else
+    for (int i = 0; i < 64; ++i) {
+        b.feeds |= static_cast<std::uint64_t>(p[i] == '\n') << i;
+        b.blanks |= static_cast<std::uint64_t>(p[i] == '\n' || p[i] == ' ') << i;
+    }
+#endif
+    return b;
+}
+
+bool is_blank(char c) noexcept { return c == '\n' || c == ' '; }
+bool opens_sample(char c) noexcept { return c == ',' || c == '['; }
+
+// The first byte after `last`, the highest bit of a nonzero mask of a block's bytes.
+const char* after_highest(const char* block, std::uint64_t last) noexcept {
+    return block + 64 - std::countl_zero(last);
+}
+
 // The sample whose digits run from start to the comma at `comma`, where start + 8 bytes are
 // readable and no byte before the comma is a comma. Sets bits of bad unless it is 1 to 5
 // digits without a leading zero and at most 32767; with no branch on the digits, so that the
@@ -82,25 +117,51 @@ std::size_t sample_list_length(std::string_view text) noexcept {
 
 bool read_sample_list(std::string_view text, std::span<std::int16_t> out) noexcept {
     if (text.size() < 3 || text.front() != '[' || text.back() != ']') return false;
-    const char* const end = text.data() + text.size() - 1;  // the closing bracket
-    const char* start = text.data() + 1;                     // of the sample being read
+    const char* const first = text.data() + 1;
+    // The last sample ends at the closing bracket, or at the line break before it.
+    const char* end = text.data() + text.size() - 1;
+    const char* last = end;
+    while (last != first && last[-1] == ' ') --last;
+    if (last != first && last[-1] == '\n') end = last - 1;
+    const char* start = first;  // of the sample being read
     std::size_t n = 0;
-    // Whole blocks, while 8 bytes past each of their commas are still in the text.
     std::uint64_t bad = 0;
+    const auto take = [&](const char* comma) {
+        if (n == out.size()) return false;
+        out[n++] = sample_before(start, comma, bad);
+        start = comma + 1;
+        return true;
+    };
+    // Whole blocks, while 8 bytes past each of their commas are still in the text.
     for (const char* block = start; end - block >= 64 + 8 && bad == 0; block += 64) {
         const Block b = classify(block);
-        bad |= b.others;
-        for (std::uint64_t commas = b.commas; commas != 0; commas &= commas - 1) {
-            const char* const comma = block + std::countr_zero(commas);
-            if (n == out.size()) return false;
-            out[n++] = sample_before(start, comma, bad);
-            start = comma + 1;
+        std::uint64_t commas = b.commas;
+        if (b.others == 0) {
+            for (; commas != 0; commas &= commas - 1) {
+                if (!take(block + std::countr_zero(commas))) return false;
+            }
+            continue;
         }
+        // A line break is a line feed and the spaces after it, right after the "[" or a comma;
+        // the sample begins after it (the block before may have held the break's start).
+        const Breaks l = breaks(block);
+        const std::uint64_t starts = l.blanks & ~((l.blanks << 1) | is_blank(block[-1]));
+        bad |= (b.others & ~l.blanks) | (starts ^ l.feeds) | (starts & ~((commas << 1) | opens_sample(block[-1])));
+        for (; commas != 0; commas &= commas - 1) {
+            const std::uint64_t before = l.blanks & ((commas & (~commas + 1)) - 1);
+            if (before != 0) start = std::max(start, after_highest(block, before));
+            if (!take(block + std::countr_zero(commas))) return false;
+        }
+        if (l.blanks != 0) start = std::max(start, after_highest(block, l.blanks));
     }
     if (bad != 0) return false;
     // The rest, byte by byte. Six digits are already too many: the largest sample has five.
     const char* p = start;
     for (;;) {
+        if (p != end && *p == '\n' && opens_sample(p[-1])) ++p;
+        if (is_blank(p[-1])) {
+            while (p != end && *p == ' ') ++p;
+        }
         start = p;
         std::uint32_t value = 0;
         while (p != end && p - start < 6 && static_cast<unsigned char>(*p - '0') <= 9) {

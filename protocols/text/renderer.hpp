@@ -1,7 +1,7 @@
-// The one renderer of the text form, generic over any value built from records (record_name +
-// fields), signal kinds (kind_names + params variant), plain kinds (enums with name_of), lists
-// and leaves. It writes to a sink: a counting sink measures the exact text, a writing sink
-// fills room of that size, so the layout exists once.
+// The one renderer of the text form, generic over any value built from the kinds of field
+// (record.hpp), plain kinds (enums with name_of) and other integers. It writes to a sink: a
+// counting sink measures the exact text, a writing sink fills room of that size, so the layout
+// exists once.
 #pragma once
 
 #include <algorithm>
@@ -36,20 +36,8 @@ enum class SampleLists { every_sample, summary };
 namespace detail {
 
 template <class T>
-concept SignalKind = requires(const T& v) {
-    { T::kind_names[0] } -> std::convertible_to<std::string_view>;
-    { v.params.index() } -> std::convertible_to<std::size_t>;
-};
-
-template <class T>
 concept PlainKind = std::is_enum_v<T> && requires(T v) {
     { name_of(v) } -> std::convertible_to<std::string_view>;
-};
-
-template <class T>
-concept List = !std::same_as<T, std::string> && requires(const T& v) {
-    typename T::value_type;
-    { std::span<const typename T::value_type>(v) };
 };
 
 inline constexpr std::string_view blanks = "                                ";  // 32 spaces
@@ -158,6 +146,8 @@ private:
     }
 };
 
+// A visitor of the walk (record.hpp) that writes each kind at its level; leaves that are no
+// field of a protocol (other integers, plain kinds) render too, for the texts of single values.
 template <class Sink>
 class Renderer {
 public:
@@ -166,56 +156,63 @@ public:
 
     template <class T>
     void value(const T& v, int level) {
-        if constexpr (std::same_as<T, bool>) {
-            out_.text(v ? "true" : "false");
-        } else if constexpr (std::integral<T>) {
-            char buf[24];
-            out_.text({buf, static_cast<std::size_t>(std::to_chars(buf, buf + sizeof buf, v).ptr - buf)});
-        } else if constexpr (std::same_as<T, double>) {
-            char buf[max_float_text];
-            out_.text({buf, static_cast<std::size_t>(format_float(buf, v) - buf)});
-        } else if constexpr (std::same_as<T, std::string>) {
-            out_.quoted(v);
+        if constexpr (std::integral<T> && !std::same_as<T, bool> && !std::same_as<T, std::uint64_t>) {
+            integer(v);
         } else if constexpr (PlainKind<T>) {
             out_.text(name_of(v));
-        } else if constexpr (SignalKind<T>) {
-            signal_kind(v, level);
-        } else if constexpr (Record<T>) {
-            record(v, level);
-        } else if constexpr (List<T>) {
-            list(std::span<const typename T::value_type>(v), level);
         } else {
-            static_assert(sizeof(T) == 0, "no text form for this type");
+            protocols::visit(*this, v, level);
         }
     }
 
-private:
-    void indent(int level) { out_.spaces(4 * static_cast<std::size_t>(level)); }
+    void scalar(bool v, int) { out_.text(v ? "true" : "false"); }
+    void scalar(std::uint64_t v, int) { integer(v); }
+    void scalar(double v, int) {
+        char buf[max_float_text];
+        out_.text({buf, static_cast<std::size_t>(format_float(buf, v) - buf)});
+    }
+    void text(const std::string& v, int) { out_.quoted(v); }
+    void samples(const signals::Samples& v, int level) { list(std::span<const std::int16_t>(v), level); }
+    template <class L>
+    void list(const L& v, int level) {
+        list(std::span<const typename L::value_type>(v), level);
+    }
 
     template <class T>
     void record(const T& v, int level) {
         out_.text(T::record_name);
         out_.text(" {\n");
-        T::fields(v, [&](std::string_view name, const auto& field) {
-            indent(level + 1);
-            out_.text(name);
-            out_.text(": ");
-            value(field, level + 1);
-            out_.text(",\n");
-        });
+        walk(*this, v, level);
         indent(level);
         out_.text("}");
     }
+    template <class R, class T>
+    void field(const R&, std::string_view name, const T& v, int level) {
+        indent(level + 1);
+        out_.text(name);
+        out_.text(": ");
+        value(v, level + 1);
+        out_.text(",\n");
+    }
 
-    template <class T>
-    void signal_kind(const T& v, int level) {
-        out_.text(T::kind_names[v.params.index()]);
+    // Not flat: the kind's name, then its parameter record inside brackets.
+    void signal(const signals::Signal& v, int level) {
+        out_.text(kind_name(v));
         out_.text("(\n");
         indent(level + 1);
         std::visit([&](const auto& payload) { value(payload, level + 1); }, v.params);
         out_.text(",\n");
         indent(level);
         out_.text(")");
+    }
+
+private:
+    void indent(int level) { out_.spaces(4 * static_cast<std::size_t>(level)); }
+
+    template <class T>
+    void integer(T v) {
+        char buf[24];
+        out_.text({buf, static_cast<std::size_t>(std::to_chars(buf, buf + sizeof buf, v).ptr - buf)});
     }
 
     // "<N samples, min A, max B>", or "<0 samples>".

@@ -422,6 +422,22 @@ class Protocol:
         to_dict() notation ('signals[2].samples[17]') and offset None; the message
         is "<what is wrong> for <path>".
         """
+    def _repr_html_(self) -> str:
+        """Return a compact HTML summary of the protocol, for notebooks.
+
+        The duration and sample count, the intensity against the machine's limit,
+        the signal table with each signal's parameters (sample lists as their count,
+        minimum and maximum), what drives each coil and each channel's modulation,
+        and find_problems(). Every text is escaped; the summary stays a few
+        kilobytes whatever the number of samples.
+        """
+    def _to_dict_buffers(self) -> dict[str, Any]:
+        """Return to_dict() with each sample list as a memoryview of int16 (format 'h').
+
+        The same data as to_dict(), with each arbitrary signal's samples in a new
+        read-only memoryview instead of a NumPy array, so that NumPy is not needed.
+        For the command's checks.
+        """
 
 @final
 class Channel:
@@ -501,3 +517,12 @@ def _value_text(value: bool | int | float | str, /) -> str:
 # The protocol's limits by name: min_session_duration, max_session_duration, min_intensity,
 # max_intensity, sampling_rate, min_sample, max_sample, max_samples.
 _LIMITS: dict[str, float | int]
+
+def _json_schema() -> str:
+    """The JSON Schema of the JSON form of a protocol, as a str. For the command's shipped schema."""
+
+def _largest_step(samples: Buffer, /) -> tuple[int, int]:
+    """(i, step): the largest difference between neighbouring samples of a contiguous buffer
+    of native int16 samples, and the first i where it occurs (between i and i + 1);
+    (0, 0) for fewer than two. For a lab's rules.
+    """

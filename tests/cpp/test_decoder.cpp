@@ -8,6 +8,7 @@
 #include "protocols/file/record_decoding.hpp"
 #include "protocols/file/record_encoding.hpp"
 #include "protocols/settings.hpp"
+#include "tests/cpp/helpers.hpp"
 
 namespace {
 
@@ -173,7 +174,7 @@ TEST(Decoder, LongRunsReadInHalvesFindProblemsExactly) {
     EXPECT_EQ(file_of(decode(good)), good);
     const std::size_t first = 155;  // after the table count, the kind and a three-byte count
     std::vector<std::size_t> starts{first};  // byte offset of each sample
-    for (const std::int16_t v : samples) starts.push_back(starts.back() + encoding::varint_size(encoding::Encoder::zigzag(v)));
+    for (const std::int16_t v : samples) starts.push_back(starts.back() + test_helpers::sample_size(v));
     for (const std::size_t index : damaged) {
         Bytes padded = good;  // a needless continuation byte: every later sample moves by one
         padded[starts[index + 1] - 1] |= 0x80;

@@ -9,21 +9,13 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+#include "tests/cpp/helpers.hpp"
 
 namespace {
 
 using encoding::Encoder;
 
-std::string hex(std::span<const std::uint8_t> bytes) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string out;
-    for (std::uint8_t b : bytes) {
-        if (!out.empty()) out += ' ';
-        out += digits[b >> 4];
-        out += digits[b & 0xf];
-    }
-    return out;
-}
+using test_helpers::hex;
 
 template <class F>
 std::string encoded(F&& append) {

@@ -9,6 +9,7 @@
 
 #include "protocols/file/record_encoding.hpp"
 #include "protocols/settings.hpp"
+#include "tests/cpp/helpers.hpp"
 
 namespace {
 
@@ -19,16 +20,7 @@ using protocols::settings::ChannelSettings;
 using protocols::settings::Settings;
 namespace sig = protocols::signals;
 
-std::string hex(std::span<const std::uint8_t> bytes) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string out;
-    for (std::uint8_t b : bytes) {
-        if (!out.empty()) out += ' ';
-        out += digits[b >> 4];
-        out += digits[b & 0xf];
-    }
-    return out;
-}
+using test_helpers::hex;
 
 template <class T>
 std::string encoded(const T& value) {
@@ -43,23 +35,7 @@ std::vector<std::uint8_t> file_bytes(const Settings& s) {
     return {bytes.begin(), bytes.end()};
 }
 
-// Sets or clears VORA_TARGET_MACHINE for one scope and restores what was there before.
-class TargetMachineVariable {
-public:
-    explicit TargetMachineVariable(const char* value) {
-        if (const char* old = std::getenv(name)) saved_ = old;
-        if (value) ::setenv(name, value, 1);
-        else ::unsetenv(name);
-    }
-    ~TargetMachineVariable() {
-        if (saved_) ::setenv(name, saved_->c_str(), 1);
-        else ::unsetenv(name);
-    }
-
-private:
-    static constexpr const char* name = "VORA_TARGET_MACHINE";
-    std::optional<std::string> saved_;
-};
+using test_helpers::TargetMachineVariable;
 
 struct SignalCase {
     const char* label;

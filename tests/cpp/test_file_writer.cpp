@@ -130,6 +130,8 @@ struct Fake {
     int opens = 0, writes = 0, closes = 0, interruptions = 0;
     int open_flags = 0;
     mode_t open_mode = 0;
+    int abandon_at_short_write = 0;  // the short write whose hook throws Abandoned; 0: none
+    int short_writes = 0;
 };
 Fake fake;
 struct Abandoned {};
@@ -170,6 +172,9 @@ const FileOps fake_ops{
     },
     [] {
         if (++fake.interruptions == fake.abandon_at) throw Abandoned{};
+    },
+    [] {
+        if (++fake.short_writes == fake.abandon_at_short_write) throw Abandoned{};
     },
 };
 
@@ -226,6 +231,20 @@ TEST(FileWriter, AnExceptionFromTheInterruptHookEndsTheWriteAfterClosing) {
         EXPECT_EQ(fake.writes, setup.write_eintr > 0 ? 2 : 0);
         EXPECT_EQ(fake.closes, setup.write_eintr > 0 ? 1 : 0);
     }
+}
+
+// A signal that comes once part of a write went through cuts it short instead of failing it.
+TEST(FileWriter, TheShortWriteHookRunsBeforeTheRestAndMayEndTheWrite) {
+    TempDir dir;
+    const auto path = dir / "x.vora";
+    fake = Fake{.max_write = 4};
+    ASSERT_FALSE(write_file(path.string(), pattern_bytes(10), fake_ops).has_value());
+    EXPECT_EQ(fake.short_writes, 2);  // after 4 and 8 bytes; none after the last
+    fake = Fake{.max_write = 4, .abandon_at_short_write = 2};
+    EXPECT_THROW((void)write_file(path.string(), pattern_bytes(10), fake_ops), Abandoned);
+    EXPECT_EQ(fake.writes, 2);
+    EXPECT_EQ(fake.closes, 1);
+    EXPECT_EQ(read_all(path), pattern_bytes(8));  // what went through stays
 }
 
 TEST(FileWriter, OpenFailureMakesNoWriteOrClose) {

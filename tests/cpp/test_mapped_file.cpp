@@ -76,4 +76,42 @@ TEST(MappedFile, AFileShrunkWhileReadIsReportedInsteadOfEndingTheProcess) {
     EXPECT_THROW(mapped->read_guarded([] { throw std::runtime_error("kept"); }), std::runtime_error);
 }
 
+volatile sig_atomic_t program_calls = 0;
+void counting_handler(int) { program_calls = program_calls + 1; }
+void counting_info_handler(int, siginfo_t* info, void*) {
+    if (info->si_code == SI_TKILL) program_calls = program_calls + 1;
+}
+
+// In a child of its own (a fault nobody catches ends it; alarm ends one that would loop): the
+// program's SIGBUS disposition set, a SIGBUS sent while the mapping is read, then the file
+// shrinks under the reading. Exit status 0 when the shrinking was still caught and the program's
+// handler ran `calls` times.
+[[noreturn]] void send_then_shrink(void (*handler)(int), int flags, int calls) {
+    alarm(10);
+    struct sigaction program {};
+    program.sa_handler = handler;
+    program.sa_flags = flags;
+    if (flags & SA_SIGINFO) program.sa_sigaction = counting_info_handler;
+    sigaction(SIGBUS, &program, nullptr);
+    bool caught = false;
+    unsigned sum = 0;
+    {
+        const TempFile file(16 * 4096);
+        auto mapped = MappedFile::map(file.fd(), 16 * 4096);
+        caught = mapped && !mapped->read_guarded([&] {
+            raise(SIGBUS);
+            if (ftruncate(file.fd(), 4096 + 5) != 0) return;
+            for (const std::uint8_t b : mapped->bytes()) sum += b;
+        });
+    }
+    std::_Exit(caught && sum != 0 && program_calls == calls ? 0 : 1);
+}
+
+TEST(MappedFileDeathTest, ASignalSentWhileReadingMeetsTheProgramsDispositionAndTheGuardStays) {
+    EXPECT_EXIT(send_then_shrink(SIG_IGN, 0, 0), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(send_then_shrink(counting_handler, 0, 1), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(send_then_shrink(nullptr, SA_SIGINFO, 1), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(send_then_shrink(SIG_DFL, 0, 0), testing::KilledBySignal(SIGBUS), "");
+}
+
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "protocols/log.hpp"
 #include "protocols/settings.hpp"
+#include "tests/cpp/helpers.hpp"
 
 using namespace protocols;
 using lcsettings::Coil;
@@ -127,7 +128,7 @@ TEST(VORAErrorNames, TextFormIsTheVariantName) {
 }
 
 TEST(DefaultSettings, MatchesTheDocumentedDefaults) {
-    unsetenv("VORA_TARGET_MACHINE");
+    const test_helpers::TargetMachineVariable unset(nullptr);
     const auto s = settings::Settings::make_default();
     EXPECT_FALSE(s.running_on_target_machine);
     EXPECT_EQ(s.intensity, 0.0);
@@ -158,13 +159,8 @@ struct EnvCase {
 class TargetMachine : public testing::TestWithParam<EnvCase> {};
 
 TEST_P(TargetMachine, ReadAtEachConstruction) {
-    if (GetParam().value == nullptr) {
-        unsetenv("VORA_TARGET_MACHINE");
-    } else {
-        setenv("VORA_TARGET_MACHINE", GetParam().value, 1);
-    }
+    const test_helpers::TargetMachineVariable variable(GetParam().value);
     EXPECT_EQ(settings::Settings::make_default().running_on_target_machine, GetParam().expected);
-    unsetenv("VORA_TARGET_MACHINE");
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, TargetMachine,

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "protocols/quantise.hpp"
+#include "tests/cpp/helpers.hpp"
 
 using protocols::Failure;
 using protocols::signals::quantise;
@@ -97,12 +98,7 @@ std::vector<double> boundary_fractions() {
 }
 
 std::string failure_of(const SampleView& view) {
-    try {
-        quantise(view);
-    } catch (const Failure& failure) {
-        return failure.what();
-    }
-    return "no failure";
+    return test_helpers::failure_message([&] { quantise(view); });
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "protocols/text/text_form.hpp"
+#include "tests/cpp/helpers.hpp"
 
 namespace {
 
@@ -160,30 +161,10 @@ constexpr const char* kFiveSignals = R"text(        signals: [
             ),
         ],)text";
 
-// Sets or clears VORA_TARGET_MACHINE for one scope and puts the old state back.
-class TargetMachineEnv {
-public:
-    explicit TargetMachineEnv(const char* value) {
-        if (const char* old = std::getenv(kName)) old_ = old;
-        if (value)
-            ::setenv(kName, value, 1);
-        else
-            ::unsetenv(kName);
-    }
-    ~TargetMachineEnv() {
-        if (old_)
-            ::setenv(kName, old_->c_str(), 1);
-        else
-            ::unsetenv(kName);
-    }
-
-private:
-    static constexpr const char* kName = "VORA_TARGET_MACHINE";
-    std::optional<std::string> old_;
-};
+using test_helpers::TargetMachineVariable;
 
 Protocol new_protocol(const char* target_env = nullptr) {
-    TargetMachineEnv env(target_env);
+    TargetMachineVariable env(target_env);
     Protocol p{Settings::make_default()};
     p.settings.signals.clear();
     return p;

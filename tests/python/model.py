@@ -28,11 +28,11 @@ from fractions import Fraction
 from typing import Any
 
 from cpython_texts import float_error, index_error, no_arguments_error, unsigned_error, with_hook
+from helpers import UNWRAP, varint, zigzag16
 
 U64_MAX = 2**64 - 1
 SAMPLING_RATE = 5000.0
 MAX_SESSION_DURATION = 1800.0
-UNWRAP = "called `Result::unwrap()` on an `Err` value: "
 
 
 class PanicException(BaseException):
@@ -243,24 +243,6 @@ def record_fields(record) -> list[tuple[str, Any]]:
 
 # ---------------------------------------------------------------------------------------------
 # Compact binary encoding
-
-
-def varint(n: int) -> bytes:
-    assert 0 <= n <= U64_MAX
-    out = bytearray()
-    while True:
-        byte = n & 0x7F
-        n >>= 7
-        if n:
-            out.append(byte | 0x80)
-        else:
-            out.append(byte)
-            return bytes(out)
-
-
-def zigzag16(n: int) -> bytes:
-    assert -32768 <= n <= 32767
-    return varint(((n << 1) ^ (n >> 15)) & 0xFFFF)
 
 
 def f64_bytes(x: float) -> bytes:

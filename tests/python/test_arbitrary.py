@@ -8,7 +8,8 @@ import pytest
 
 from conftest import run_python
 from pyvora import Coil, Channel, Protocol
-from test_signals import panic_message, saved_table_follows_duration, stored_signals
+from helpers import panic_message
+from test_signals import saved_table_follows_duration, stored_signals
 
 np = pytest.importorskip("numpy")
 

@@ -1,42 +1,25 @@
 """The `pyvora` command, run as a user runs it, on protocol files the tests write."""
 
 import errno
+import fcntl
 import io
 import os
+import signal
 import subprocess
 import sys
-import sysconfig
+import termios
+import time
+from array import array
 from pathlib import Path
 
 import pytest
 
-from pyvora import Channel, Coil, Protocol
+from pyvora import Protocol
+
+from conftest import run_python
+from helpers import COMMAND, run, write
 
 np = pytest.importorskip("numpy")
-
-COMMAND = str(Path(sysconfig.get_path("scripts")) / "pyvora")  # installed by pip install .
-
-
-def run(*args: str) -> subprocess.CompletedProcess:
-    return subprocess.run([COMMAND, *args], capture_output=True, text=True)
-
-
-def write(path: Path, *, intensity=0.2, frequency=10.0, samples=None, last=None, external=None) -> str:
-    """A short session: a sine, an arbitrary signal, a constant (or `last`), routed on channel A."""
-    p = Protocol()
-    p.set_session_duration(0.01)
-    p.set_stimulation_intensity(intensity)
-    p.add_sine_signal(1.0, frequency)
-    p.add_arbitrary_signal(np.full(50, 0.5) if samples is None else samples)
-    (last or (lambda p: p.add_constant_signal(0.5)))(p)
-    p.set_amplitude_source(Coil.A1, 0)
-    p.set_amplitude_source(Coil.A2, 2)
-    p.set_modulation_source(Channel.A, 1)
-    if external is not None:
-        p.set_amplitude_source(Coil.B1, external, external=True)
-    p.save(str(path))
-    return str(path)
-
 
 @pytest.fixture
 def files(tmp_path):
@@ -73,6 +56,9 @@ def test_show_full_prints_the_whole_text_form(files):
     (["missing", "faulty", "garbage", "clean"], 2,
      ["{faulty}: intensity: 0.5 is above machine_config.max_intensity_setpoint 0.3", "{clean}: ok"],
      ["{missing}: " + os.strerror(errno.ENOENT), "{garbage}: not a protocol file: "]),
+    (["missing", "faulty"], 2,
+     ["{faulty}: intensity: 0.5 is above machine_config.max_intensity_setpoint 0.3"],
+     ["{missing}: " + os.strerror(errno.ENOENT)]),
 ])
 def test_check(files, names, status, out, err):
     result = run("check", *(files[name] for name in names))
@@ -105,6 +91,14 @@ def test_diff(tmp_path, b_options, expected):
     assert (result.returncode, result.stdout.splitlines(), result.stderr) == (1 if expected else 0, expected, "")
 
 
+def test_diff_of_signals_only_in_a_and_of_floats_by_their_bits(tmp_path):
+    a = write(tmp_path / "a.vora", last=lambda p: (p.add_sine_signal(float("nan"), 1.0), p.add_constant_signal(0.0),
+                                                   p.add_ramp_signal(1.0, 2.0, 3.0), p.add_constant_signal(1.0)))
+    b = write(tmp_path / "b.vora", last=lambda p: (p.add_sine_signal(float("nan"), 1.0), p.add_constant_signal(-0.0)))
+    assert run("diff", a, b).stdout.splitlines() == [
+        "signals[3].value: 0.0 -> -0.0", "signals[4]: only in A (Ramp)", "signals[5]: only in A (Constant)"]
+
+
 def test_diff_of_sample_lists_of_different_lengths(tmp_path):
     for name, duration in (("a", 0.02), ("b", 0.01)):
         p = Protocol()
@@ -115,6 +109,32 @@ def test_diff_of_sample_lists_of_different_lengths(tmp_path):
         "session_duration: 0.02 -> 0.01", "signals[0].samples: 100 -> 50 samples; the first 50 are equal"]
 
 
+def test_diff_writes_values_as_the_text_form_does(tmp_path):
+    # A combining mark is escaped and a float tie rounds as `show` has them, not as Python would.
+    a = write(tmp_path / "a.vora")
+    edited = Protocol.load(a).to_dict()
+    edited["machine_config"]["coils"][0]["name"] = "Cafe\u0301"
+    edited["signals"][0]["frequency"] = 111659285584252.125
+    Protocol.from_dict(edited).save(str(tmp_path / "b.vora"))
+    result = run("diff", a, str(tmp_path / "b.vora"))
+    assert result.stdout.splitlines() == ['machine_config.coils[0].name: "Default" -> "Cafe\\u{301}"',
+                                          "signals[0].frequency: 10.0 -> 111659285584252.13"]
+    shown = run("show", str(tmp_path / "b.vora")).stdout
+    assert 'name: "Cafe\\u{301}",' in shown and "frequency: 111659285584252.13," in shown
+
+
+def test_diff_takes_json_forms_as_well(tmp_path):
+    a = write(tmp_path / "a.vora")
+    form = run("export", write(tmp_path / "b.vora", intensity=0.25)).stdout
+    (tmp_path / "b.json").write_text(" \r\n\t" + form)
+    (tmp_path / "c.json").write_text(form[:-3])
+    assert run("diff", a, str(tmp_path / "b.json")).stdout == "intensity: 0.2 -> 0.25\n"
+    piped = subprocess.run([COMMAND, "diff", "-", a], input=form, capture_output=True, text=True)
+    assert (piped.returncode, piped.stdout) == (1, "intensity: 0.25 -> 0.2\n")
+    broken = run("diff", str(tmp_path / "c.json"), a)
+    assert broken.returncode == 2 and broken.stderr.startswith(f"{tmp_path / 'c.json'}: not JSON: ")
+
+
 def test_diff_of_an_unreadable_file_is_trouble(files):
     result = run("diff", files["clean"], files["garbage"])
     assert result.returncode == 2 and result.stdout == ""
@@ -122,10 +142,26 @@ def test_diff_of_an_unreadable_file_is_trouble(files):
     assert "Traceback" not in result.stderr
 
 
+SUBCOMMANDS = ("show", "check", "diff", "export", "build", "plot")
+
+
 def test_help_and_module_entry():
-    for args in (["--help"], *([name, "--help"] for name in ("show", "check", "diff", "export", "build"))):
+    for args in (["--help"], *([name, "--help"] for name in SUBCOMMANDS)):
         result = subprocess.run([sys.executable, "-m", "pyvora_cli", *args], capture_output=True, text=True)
         assert result.returncode == 0 and result.stdout.startswith("usage: pyvora"), args
+
+
+def test_help_names_every_subcommand():
+    listed = run("--help").stdout
+    description = listed.split("\n\n")[1].lower()
+    for name in SUBCOMMANDS:  # diff is the one whose verb is not its name
+        assert f"\n    {name} " in listed and {"diff": "compare"}.get(name, name) in description, name
+
+
+def test_the_libraries_know_nothing_of_the_command():
+    result = run_python("import sys, pyvora_cli.plot, pyvora_cli.json_form; print(sorted(m for m in sys.modules "
+                        "if m == 'argparse' or m.startswith(('pyvora_cli.command', 'pyvora_cli.status'))))")
+    assert (result.stdout, result.stderr) == ("[]\n", "")
 
 
 def test_reader_that_stops_early_gets_no_traceback(tmp_path):
@@ -160,6 +196,32 @@ def test_closed_standard_output_is_trouble(files, args):
     one_line_of_trouble(result, "pyvora: standard output is closed")
 
 
+@pytest.mark.skipif(not Path("/dev/full").exists(), reason="no /dev/full on this system")
+@pytest.mark.parametrize("args", [["--version"], ["--help"], ["diff", "--help"]])
+def test_help_and_version_to_a_full_or_closed_output_are_trouble(args):
+    with open("/dev/full", "w") as full:
+        result = subprocess.run([COMMAND, *args], stdout=full, stderr=subprocess.PIPE, text=True)
+    one_line_of_trouble(result, f"pyvora: standard output: {os.strerror(errno.ENOSPC)}")
+    result = subprocess.run([COMMAND, *args], stderr=subprocess.PIPE, text=True, preexec_fn=lambda: os.close(1))
+    one_line_of_trouble(result, "pyvora: standard output is closed")
+
+
+def test_closed_standard_input_is_trouble():
+    result = subprocess.run([COMMAND, "show", "-"], capture_output=True, text=True, preexec_fn=lambda: os.close(0))
+    one_line_of_trouble(result, "-: standard input is closed")
+
+
+def test_a_character_the_output_encoding_cannot_write_is_trouble(tmp_path):
+    a = write(tmp_path / "a.vora")
+    edited = Protocol.load(a).to_dict()
+    edited["machine_config"]["coils"][0]["name"] = "coil €"
+    Protocol.from_dict(edited).save(str(tmp_path / "b.vora"))
+    env = dict(os.environ, PYTHONIOENCODING="ascii")
+    for args in (["show", "b.vora"], ["show", "--full", "b.vora"], ["diff", "a.vora", "b.vora"]):
+        result = subprocess.run([COMMAND, *args], cwd=tmp_path, capture_output=True, text=True, env=env)
+        one_line_of_trouble(result, f"pyvora: standard output: ascii cannot write {ascii('€')}")
+
+
 def test_build_to_a_full_disk_leaves_no_file(files, tmp_path):
     export = run("export", files["clean"])
     (tmp_path / "p.json").write_text(export.stdout)
@@ -181,14 +243,30 @@ class Exhausted:
 
 
 @pytest.mark.parametrize("args", [["show"], ["show", "--full"], ["check"], ["check", "--json"], ["diff", "X"],
-                                  ["export"]])
+                                  ["export"], ["build", "-o", "Y"]])
 def test_out_of_memory_after_loading_is_trouble(monkeypatch, capsys, args):
     from pyvora_cli import command, streams
+    from pyvora_cli.commands import build
 
-    monkeypatch.setattr(streams, "read_protocol", lambda name: Exhausted())
+    monkeypatch.setattr(streams, "read_protocol", lambda name, data=None: Exhausted())
+    monkeypatch.setattr(streams, "read_bytes", lambda name: b"")
+    monkeypatch.setattr(build, "from_json", lambda data, name: Exhausted())
     expected = '{"file":"X","problems":[],"error":"out of memory"}\n' if "--json" in args else ""
     assert command.main([*args, "X"]) == 2
     assert capsys.readouterr() == (expected, "" if expected else "X: out of memory\n")
+
+
+@pytest.mark.parametrize("error, status, line", [(MemoryError, 2, "pyvora: out of memory"),
+                                                 (KeyboardInterrupt, 130, "pyvora: interrupted")])
+def test_out_of_memory_or_interrupted_before_any_subcommand(monkeypatch, capsys, error, status, line):
+    from pyvora_cli import command
+
+    def parser():
+        raise error
+
+    monkeypatch.setattr(command, "parser", parser)
+    assert command.main(["check", "X"]) == status
+    assert capsys.readouterr() == ("", line + "\n")
 
 
 def without_numpy(*args: str) -> subprocess.CompletedProcess:
@@ -217,3 +295,78 @@ def test_file_names_are_written_one_way_on_one_line(tmp_path):
     assert result.returncode == 2
     assert result.stdout == "a\\xffb\\n\\\\c€.vora: ok\n"
     assert result.stderr == "a\\xffb\\n\\\\c€.vora\\t: No such file or directory\n"
+
+
+@pytest.mark.parametrize("encoding, name, written", [
+    ("utf-8", "a\rb", "a\\rb"),
+    ("utf-8", "\x1b[31m\x7f", "\\u{1b}[31m\\u{7f}"),
+    ("utf-8", "line\u2028end", "line\\u{2028}end"),
+    # As the text form has them: a combining mark and a soft hyphen escaped, é as it is.
+    ("utf-8", "Cafe\u0301 \u200b\xad é", "Cafe\\u{301} \\u{200b}\\u{ad} é"),
+    ("ascii", "coil €", "coil \\u{20ac}"),
+    ("ascii", b"\xe2\x82\xac\xe2\x82", "\\u{20ac}\\xe2\\x82"),
+])
+def test_each_escape_of_a_file_name(monkeypatch, encoding, name, written):
+    from pyvora_cli import names
+
+    monkeypatch.setattr(names, "output_encoding", lambda: encoding)
+    assert names.name_text(name) == written
+
+
+def sleeping(process: subprocess.Popen) -> bool:
+    with open(f"/proc/{process.pid}/stat") as stat:
+        return stat.read().rpartition(")")[2].split()[0] == "S"
+
+
+def interrupted(command: subprocess.Popen, blocked) -> tuple[int, bytes]:
+    """The command's end after one SIGINT, sent once blocked() says it waits and it sleeps."""
+    with command:
+        try:
+            deadline = time.monotonic() + 60
+            while not (blocked() and sleeping(command)):
+                assert command.poll() is None and time.monotonic() < deadline
+                time.sleep(0.01)
+            command.send_signal(signal.SIGINT)
+            return command.wait(timeout=60), command.stderr.read()
+        finally:
+            command.kill()
+
+
+@pytest.mark.skipif(not Path("/proc/self/stat").exists(), reason="no /proc on this system")
+def test_ctrl_c_is_one_line_and_status_130(tmp_path):
+    # Blocked reading a FIFO nobody writes to: opening it for writing succeeds once the command has it open.
+    fifo = tmp_path / "fifo.vora"
+    os.mkfifo(fifo)
+    writers = []
+
+    def opened():
+        try:
+            writers.append(os.open(fifo, os.O_WRONLY | os.O_NONBLOCK))
+        except OSError as error:
+            assert error.errno == errno.ENXIO  # no reader yet
+        return bool(writers)
+
+    try:
+        ends = [interrupted(subprocess.Popen([COMMAND, "show", str(fifo)], stderr=subprocess.PIPE), opened)]
+    finally:
+        for fd in writers:
+            os.close(fd)
+    # Blocked writing to a pipe nobody reads, once it holds what it can (to a few bytes): the output
+    # left is dropped.
+    write(tmp_path / "c.vora")
+    unread_end, end = os.pipe()
+    fcntl.fcntl(end, fcntl.F_SETPIPE_SZ, 4096)
+    writing = subprocess.Popen([COMMAND, "check", *["c.vora"] * (4 * (4096 + io.DEFAULT_BUFFER_SIZE) // 11)],
+                               cwd=tmp_path, stdout=end, stderr=subprocess.PIPE)
+    os.close(end)
+
+    def full():
+        unread = array("i", [0])
+        fcntl.ioctl(unread_end, termios.FIONREAD, unread)
+        return unread[0] >= fcntl.fcntl(unread_end, fcntl.F_GETPIPE_SZ) // 2
+
+    try:
+        ends.append(interrupted(writing, full))
+    finally:
+        os.close(unread_end)
+    assert ends == [(130, b"pyvora: interrupted\n")] * 2

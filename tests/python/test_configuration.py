@@ -4,18 +4,12 @@ import math
 
 import pytest
 
+from helpers import panic_message
 from pyvora import Channel, Coil, Protocol
 
 MAX_MESSAGE = "assertion failed: duration <= config::MAX_SESSION_DURATION"
 MIN_MESSAGE = "assertion failed: duration >= 0.01"
 INTENSITY_MESSAGE = "assertion failed: intensity >= 0.0 && intensity <= 1.0"
-
-
-def refusal(call):
-    with pytest.raises(BaseException) as caught:
-        call()
-    assert type(caught.value).__name__ == "PanicException"
-    return str(caught.value)
 
 
 @pytest.mark.parametrize("duration, samples", [(0.01, 50), (1800.0, 9000000), (1800, 9000000),
@@ -32,7 +26,7 @@ def test_accepted_durations_set_the_sample_count(fresh, duration, samples):
 )
 def test_refused_durations_change_nothing(fresh, duration, message):
     fresh.set_session_duration(2.0)
-    assert refusal(lambda: fresh.set_session_duration(duration)) == message
+    assert panic_message(lambda: fresh.set_session_duration(duration)) == message
     assert fresh.get_num_samples() == 10000
 
 
@@ -43,7 +37,7 @@ def test_accepted_intensities(fresh, intensity):
 
 @pytest.mark.parametrize("intensity", [1.0000001, -0.1, math.nan, math.inf, -math.inf, 2])
 def test_refused_intensities(fresh, intensity):
-    assert refusal(lambda: fresh.set_stimulation_intensity(intensity)) == INTENSITY_MESSAGE
+    assert panic_message(lambda: fresh.set_stimulation_intensity(intensity)) == INTENSITY_MESSAGE
 
 
 def settings_text(protocol):

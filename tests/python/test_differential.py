@@ -37,6 +37,7 @@ from hypothesis import strategies as st
 from hypothesis.stateful import RuleBasedStateMachine, initialize, invariant, rule
 
 import model
+from helpers import DEFAULT_FILE, float_of_bits
 import pyvora
 from pyvora import Channel, Coil
 
@@ -225,10 +226,6 @@ class Hooked:
         return 1
 
 
-def nan_with(bits):
-    return struct.unpack("<d", struct.pack("<Q", bits))[0]
-
-
 # ---------------------------------------------------------------------------------------------
 # Strategies
 
@@ -240,7 +237,7 @@ special_floats = st.sampled_from([
     2.0**50 + 0.25, -(2.0**49 + 0.75), 2.0**46 + 0.125, 123456.789e300,
 ])
 nan_payloads = st.builds(
-    lambda sign, quiet, payload: nan_with(sign << 63 | 0x7FF << 52 | quiet << 51 | payload),
+    lambda sign, quiet, payload: float_of_bits(sign << 63 | 0x7FF << 52 | quiet << 51 | payload),
     st.integers(0, 1), st.integers(0, 1), st.integers(1, 2**51 - 1))
 # Values halfway between two equally short digit strings (the text takes the larger one): odd
 # multiples of 2**-f within the binade 2**b, for the pairs (b, f) where such ties occur.
@@ -323,7 +320,7 @@ LAYOUTS = ["contiguous"] * 6 + ["strided", "reversed", "unaligned", "field", "su
                                 "list", "scalar", "object", "none", "subclass-2d"]
 FILLS = ["zeros", "ones", "uniform", "uniform", "halves", "grid", "linspace"]
 BAD_SAMPLES = [math.nextafter(1.0, 2.0), math.nextafter(0.0, -1.0), -0.0, 1.5, -1.0, math.inf,
-               -math.inf, math.nan, nan_with(0xFFF8000000000001), nan_with(0x7FF0000000000001),
+               -math.inf, math.nan, float_of_bits(0xFFF8000000000001), float_of_bits(0x7FF0000000000001),
                2.0, -5e-324, 1.0, 0.0, 5e-324]
 
 GOOD_SAMPLES = [0.0, -0.0, 1.0, 5e-324, 0.5, math.nextafter(1.0, 0.0), 0.5 / 32767.0,
@@ -647,15 +644,6 @@ TestDifferential = DifferentialMachine.TestCase
 
 # ---------------------------------------------------------------------------------------------
 # The model against the worked examples it is built from
-
-DEFAULT_FILE = bytes.fromhex(
-    "00 00 00 00 00 00 00 54 40 02 01 07 44 65 66 61 75 6c 74 00 00 00 00 00 c0 62 40 9a 99 99"
-    "99 99 99 b9 3f 00 00 00 00 00 00 44 40 01 00 00 00 00 00 a0 74 40 ef da 9f ee da 9f 36 40"
-    "dd 01 01 01 00 00 00 00 00 a0 74 40 01 00 00 00 00 00 a0 74 40 06 00 00 00 01 33 33 33 33"
-    "33 33 d3 3f 00 00 00 00 00 00 e0 3f 00 00 00 00 00 00 44 40 00 00 00 00 00 00 44 40 00 00"
-    "00 00 00 80 51 40 00 00 00 00 00 40 80 40" + " 00" * 8 + "00 00 00 00 00 00 4e 40 01 00"
-    + " 00" * 8 + "01" + " 00" * 39 + "01")
-
 
 def test_model_default_file_and_text(monkeypatch):
     monkeypatch.delenv("VORA_TARGET_MACHINE", raising=False)

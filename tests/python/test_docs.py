@@ -144,7 +144,9 @@ def test_the_plot_picture_is_drawn_from_the_current_example_and_drawing_code():
     # The picture records what it was drawn from; its pixels vary with matplotlib and fonts.
     pytest.importorskip("PIL", reason="Pillow (installed with matplotlib) is not installed")
     script = runpy.run_path(str(ROOT / "scripts" / "make_plot_picture.py"))
-    digest = script["inputs_digest"](script["example_protocol"]().to_bytes())
-    assert script["recorded_digest"]() == digest, "run: python scripts/make_plot_picture.py"
-    for name in ("README.md", "docs/guide.md"):
-        assert "images/session.png)" in (ROOT / name).read_text("utf-8")
+    for picture, protocol in ((script["PICTURE"], script["example_protocol"]),
+                              (script["REVIEW"], script["review_protocol"])):
+        digest = script["inputs_digest"](protocol().to_bytes(), picture)
+        assert script["recorded_digest"](picture) == digest, "run: python scripts/make_plot_picture.py"
+        for name in ("README.md", "docs/guide.md"):
+            assert f"images/{picture.name})" in (ROOT / name).read_text("utf-8")

@@ -3,8 +3,6 @@
 import array
 import collections.abc
 import math
-import os
-import struct
 
 import numpy as np
 import pytest
@@ -14,7 +12,7 @@ from hypothesis import strategies as st
 import model
 from conftest import run_python
 from pyvora import DecodeError, Protocol
-from test_read_back import built_by, calls, every_kind
+from helpers import MEMORY_LIMIT, built_by, calls, every_kind, float_of_bits, limits_address_space
 
 
 def reordered(value, samples=np.ndarray.tolist):
@@ -50,7 +48,7 @@ def test_round_trip_of_protocols_built_by_the_methods(steps):
 # text, NaNs with any sign and payload.
 nans = st.integers(1, 2**52 - 1).flatmap(
     lambda payload: st.sampled_from([0x7FF0 << 48, 0xFFF0 << 48]).map(
-        lambda top: struct.unpack("<d", struct.pack("<Q", top | payload))[0]))
+        lambda top: float_of_bits(top | payload)))
 floats = st.one_of(st.floats(), nans)
 u64 = st.integers(0, 2**64 - 1)
 source = st.builds(model.SignalSourceSelection, u64, u64, st.booleans())
@@ -94,6 +92,11 @@ def edited(edit):
 
 
 NAN = float("nan")
+
+
+def released(view):
+    view.release()
+    return view
 
 
 @pytest.mark.parametrize("edit, message, path", [
@@ -148,6 +151,22 @@ NAN = float("nan")
      "expected a 1-D array of samples, got 2 dimensions for signals[1].samples", "signals[1].samples"),
     (lambda d: d["signals"][1].update(samples=np.zeros(9_000_001, dtype=np.int16)),
      "9000001 samples exceed the limit of 9000000 for signals[1].samples", "signals[1].samples"),
+    # Each check at its edge: one flag too many, the empty key, bool for a count, no dimension.
+    (lambda d: d.update(monitor_trace_visible=[False] * 17), "expected 16 flags, got 17 for monitor_trace_visible",
+     "monitor_trace_visible"),
+    (lambda d: d["channel_a_settings"].update({"": 0}), "unknown key '' for channel_a_settings",
+     "channel_a_settings"),
+    (lambda d: d["channel_a_settings"].update(coil_idx=True),
+     "expected an int, got bool True for channel_a_settings.coil_idx", "channel_a_settings.coil_idx"),
+    (lambda d: d["signals"][1].update(samples=np.array(7, dtype=np.int16)),
+     "expected a 1-D array of samples, got 0 dimensions for signals[1].samples", "signals[1].samples"),
+    # Buffers offered but not given.
+    (lambda d: d["signals"][1].update(samples=np.zeros(3, dtype="datetime64[s]")),
+     "expected integer samples, got ndarray with no readable buffer for signals[1].samples", "signals[1].samples"),
+    (lambda d: d["signals"][1].update(samples=np.zeros(3, dtype="timedelta64[s]")),
+     "expected integer samples, got ndarray with no readable buffer for signals[1].samples", "signals[1].samples"),
+    (lambda d: d["signals"][1].update(samples=released(memoryview(bytes(3)))),
+     "expected integer samples, got memoryview with no readable buffer for signals[1].samples", "signals[1].samples"),
 ])
 def test_refusals_name_the_problem_and_the_field(edit, message, path):
     with pytest.raises(DecodeError) as caught:
@@ -225,11 +244,9 @@ def test_failures_hold_no_reference():
     assert [sys.getrefcount(obj) for obj in watched] == counts
 
 
-@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
-                    reason="AddressSanitizer needs an unlimited address space")
+@limits_address_space
 def test_out_of_memory_raises_memory_error():
-    result = run_python(r"""
-import resource
+    result = run_python(MEMORY_LIMIT + r"""
 import numpy as np
 from pyvora import Protocol
 p = Protocol()
@@ -237,14 +254,12 @@ p.set_session_duration(1800.0)
 p.add_arbitrary_signal(np.full(p.get_num_samples(), 0.5))
 d = p.to_dict()
 Protocol.from_dict(d)
-with open("/proc/self/statm") as statm:
-    used = int(statm.read().split()[0]) * resource.getpagesize()
-resource.setrlimit(resource.RLIMIT_AS, (used + (8 << 20), resource.RLIM_INFINITY))
+limit_memory()
 try:
     Protocol.from_dict(d)
 except MemoryError:
     print("MemoryError")
-resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+unlimit_memory()
 print(Protocol.from_dict(d).to_bytes() == p.to_bytes())
 """)
     assert result.stdout.split() == ["MemoryError", "True"], result.stderr

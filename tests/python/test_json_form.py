@@ -4,6 +4,7 @@ import json
 import subprocess
 import sys
 from array import array
+from importlib import resources
 
 import pytest
 from hypothesis import given, settings
@@ -13,8 +14,7 @@ import pyvora
 from pyvora import DecodeError, Protocol
 from pyvora_cli.json_form import from_json, schema, to_json
 from pyvora_cli.streams import Trouble
-from test_command import COMMAND, run, write
-from test_read_back import calls
+from helpers import COMMAND, built_by, calls, run, write
 
 np = pytest.importorskip("numpy")
 jsonschema = pytest.importorskip("jsonschema")
@@ -49,16 +49,17 @@ def test_schema_is_a_schema_of_the_form_in_field_order():
     assert list(strict(exported(p))) == list(p.to_dict())
 
 
+def test_shipped_schema_is_the_one_generated_from_the_records():
+    shipped = resources.files("pyvora_cli").joinpath("protocol.schema.json").read_text("utf-8")
+    assert shipped == pyvora._json_schema(), "run scripts/gen_schema.py"
+
+
 @settings(max_examples=100, deadline=None)
 @given(st.lists(calls, max_size=8))
 def test_round_trip_of_protocols_built_by_the_methods(steps):
     p = Protocol()
     p.set_session_duration(0.05)  # short sample lists: the schema check is pure Python
-    for name, *args in steps:
-        if name == "arbitrary":
-            p.add_arbitrary_signal(np.random.default_rng(args[0]).random(p.get_num_samples()))
-        else:
-            getattr(p, name)(*args)
+    built_by(steps, p)
     if p.to_dict()["signals"]:  # an empty table is not a protocol file's
         assert_round_trip(p)
 
@@ -162,6 +163,33 @@ def test_build_refusals(tmp_path, text, message):
     assert not (tmp_path / "p.vora").exists()
 
 
+def with_duplicate(before: bytes, key: bytes, samples_per_line=None) -> bytes:
+    """An exported session (its sample list long enough to be read in one piece) with `key`
+    written once more in front of the text `before`."""
+    p = Protocol()
+    p.set_session_duration(0.01)
+    p.add_constant_signal(0.5)
+    p.add_arbitrary_signal(np.linspace(0.0, 1.0, p.get_num_samples()))
+    text = b"".join(to_json(p, samples_per_line))
+    assert text.count(before) == 1
+    return text.replace(before, key + b": 0, " + before)
+
+
+@pytest.mark.parametrize("text, message", [
+    (b'{\n"signals":\n' + b"[" * 100000 + b"]" * 100000 + b"}", "not JSON: nested too deeply (line 3, column 100000)"),
+    (b'{"intensity":\n  1e400}', "not JSON: Number out of range (line 2, column 3)"),
+    (b'{"intensity": [0.0, -1.5e999]}', "not JSON: Number out of range (line 1, column 21)"),
+    (with_duplicate(b'"intensity"', b'"intensity"'), "duplicate key 'intensity'"),
+    (with_duplicate(b'"value": 0.5', b'"v\\u0061lue"'), "duplicate key 'value' for signals[0]"),
+    (with_duplicate(b'"enabled": false', b'"coil_idx"'), "duplicate key 'coil_idx' for channel_b_settings"),
+    (with_duplicate(b'"enabled": false', b'"coil_idx"', 3), "duplicate key 'coil_idx' for channel_b_settings"),
+])
+def test_build_refusals_of_the_text_say_where(tmp_path, text, message):
+    (tmp_path / "p.json").write_bytes(text)
+    result = run("build", str(tmp_path / "p.json"), "-o", str(tmp_path / "p.vora"))
+    assert (result.returncode, result.stderr) == (2, f"{tmp_path / 'p.json'}: {message}\n")
+
+
 def test_standard_input_and_version(tmp_path):
     path = write(tmp_path / "c.vora")
     data = (tmp_path / "c.vora").read_bytes()
@@ -192,10 +220,12 @@ def test_check_json_writes_one_object_per_file(tmp_path):
 def test_every_sample_value_is_written_as_its_digits():
     from pyvora_cli.json_form import samples_json
 
-    for samples in (np.arange(32768, dtype=np.int16)[::-1], np.array([7], np.int16), np.array([], np.int16)):
-        out: list = []
-        samples_json(samples, out)
-        assert json.loads(b"".join(out)) == samples.tolist()
+    for samples in (np.arange(32768, dtype=np.int16)[::-1], np.array([7], np.int16), np.array([], np.int16),
+                    np.array([-32768, 5, -1], np.int16)):
+        for per_line in (None, 1, 3, 10**100):
+            out: list = []
+            samples_json(samples, out, per_line, "  ")
+            assert json.loads(b"".join(out)) == samples.tolist()
 
 
 def test_the_spelling_export_writes_is_read_in_one_pass():
@@ -207,3 +237,70 @@ def test_the_spelling_export_writes_is_read_in_one_pass():
         assert pyvora._read_sample_list(other) is None
     with pytest.raises(TypeError):
         pyvora._read_sample_list(text.decode())
+
+
+def test_a_signal_is_read_by_the_branch_of_its_kind():
+    # The NaN is a float only in a Sine's branch; read by another, it would be refused first.
+    p = Protocol()
+    p.add_sine_signal(float("nan"), 10.0)
+    p.add_constant_signal(0.5)
+    d = json.loads(exported(p))
+    d["signals"][1]["extra"] = 1
+    with pytest.raises(DecodeError) as refusal:
+        Protocol.from_dict({**d, "signals": [{**d["signals"][0], "amplitude": float("nan")}, d["signals"][1]]})
+    with pytest.raises(Trouble) as caught:
+        from_json(json.dumps(d).encode(), "p.json")
+    assert str(caught.value) == f"p.json: {refusal.value}"
+
+
+def test_build_reads_the_sample_list_export_writes_in_one_pass(tmp_path, monkeypatch):
+    from pyvora_cli import command, json_form
+
+    a = long_protocol(tmp_path / "a.vora")
+    (tmp_path / "a.json").write_bytes(exported(Protocol.load(a)))
+    read = []
+
+    def counted(text):
+        read.append(pyvora._read_sample_list(text))
+        return read[-1]
+
+    monkeypatch.setattr(json_form, "_read_sample_list", counted)
+    assert command.main(["build", str(tmp_path / "a.json"), "-o", str(tmp_path / "b.vora")]) == 0
+    assert (tmp_path / "b.vora").read_bytes() == (tmp_path / "a.vora").read_bytes()
+    assert len(read) == 1 and read[0] is not None
+
+
+def test_samples_so_many_to_a_line_are_built_back_in_one_pass(tmp_path, monkeypatch):
+    from pyvora_cli import command, json_form
+
+    a = long_protocol(tmp_path / "a.vora")
+    d = Protocol.load(a).to_dict()
+    d["signals"][0]["samples"][12345] ^= 1
+    Protocol.from_dict(d).save(str(tmp_path / "edited.vora"))
+    read = []
+    monkeypatch.setattr(json_form, "_read_sample_list",
+                        lambda text: read.append(pyvora._read_sample_list(text)) or read[-1])
+    one_line = len(exported(Protocol.load(a)).splitlines())
+    for per_line in ("1", "7", "100", "100000"):
+        texts = []
+        for name in ("a", "edited"):
+            assert command.main(["export", "--samples-per-line", per_line, str(tmp_path / f"{name}.vora"),
+                                 "-o", str(tmp_path / f"{name}.json")]) == 0
+            texts.append((tmp_path / f"{name}.json").read_bytes())
+        assert command.main(["build", str(tmp_path / "a.json"), "-o", str(tmp_path / "b.vora")]) == 0
+        assert (tmp_path / "b.vora").read_bytes() == (tmp_path / "a.vora").read_bytes()
+        assert strict(texts[0]) == strict(exported(Protocol.load(a)))
+        assert read.pop() is not None and not read
+        lines, edited = (text.splitlines() for text in texts)
+        # The sample list's line becomes its opening, its lines of samples, and its closing.
+        assert len(lines) == len(edited) == one_line + 1 + -(-len(d["signals"][0]["samples"]) // int(per_line))
+        assert sum(x != y for x, y in zip(lines, edited)) == 1, per_line
+    assert b'"samples": [\n        ' in texts[0] and texts[0].count(b"\n      ]") == 1
+
+
+@pytest.mark.parametrize("per_line", ["0", "-3", "x", "2.0", "\u0663"])
+def test_samples_per_line_is_a_whole_number_of_at_least_one(tmp_path, per_line):
+    result = run("export", "--samples-per-line", per_line, write(tmp_path / "c.vora"))
+    assert (result.returncode, result.stdout) == (2, "")
+    refusal = f"--samples-per-line: expected a whole number of at least 1, got {per_line!r}"
+    assert result.stderr.splitlines()[-1].endswith(refusal)

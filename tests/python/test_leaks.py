@@ -6,14 +6,10 @@ import sys
 
 import pytest
 
+from helpers import resident_bytes
 from pyvora import Channel, Coil, Protocol
 
 ROUNDS = 3000
-
-
-def resident_bytes() -> int:
-    with open("/proc/self/statm") as statm:
-        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
 def swallow(call):

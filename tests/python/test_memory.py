@@ -1,40 +1,17 @@
 """Running out of memory raises MemoryError, leaves the protocol as it was, and never aborts."""
 
 import os
+import shutil
 import struct
+import subprocess
 
 import pytest
 
 from conftest import run_python
+from helpers import MEMORY_LIMIT, limits_address_space
 
-# Leaves the process little room: a limit a little above what it already uses, then all that is
-# left under it taken, including what the allocators keep in reserve (a free-threaded
-# interpreter's own reserves a large arena up front, C's malloc one per thread), and `headroom`
-# MiB of each given back. The ballast is returned, to be kept until the limit is lifted.
-EXHAUST = r"""
-import resource, sys
-
-def exhaust(headroom):
-    with open("/proc/self/statm") as statm:
-        used = int(statm.read().split()[0]) * resource.getpagesize()
-    resource.setrlimit(resource.RLIMIT_AS, (used + (8 << 20), resource.RLIM_INFINITY))
-    fills = [lambda: bytearray(1 << 20)]  # the interpreter's allocator
-    if "numpy" in sys.modules:  # its arrays come from C's malloc
-        fills.append(lambda: sys.modules["numpy"].ones(1 << 17))
-    ballast = []
-    for fill in fills:
-        taken = []
-        try:
-            while True:
-                taken.append(fill())
-        except MemoryError:
-            pass
-        ballast += taken[:-headroom]
-    return ballast
-"""
-
-SCRIPT = EXHAUST + r"""
-import resource, sys
+SCRIPT = MEMORY_LIMIT + r"""
+import sys
 import numpy as np
 from pyvora import Protocol
 
@@ -44,7 +21,7 @@ samples = np.full(protocol.get_num_samples(), 0.5)
 protocol.add_arbitrary_signal(samples)          # about 18 MB of samples
 before = str(protocol)[:2000]
 
-ballast = exhaust(2)
+limit_memory()  # little room above what the process already uses
 
 outcomes = []
 for name, call in [
@@ -58,16 +35,14 @@ for name, call in [
     except MemoryError:
         outcomes.append(name + ":MemoryError")
 
-resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
-del ballast
+unlimit_memory()
 assert str(protocol)[:2000] == before
 assert protocol.add_constant_signal(1.0) == 1, "the failed add appended nothing"
 print(" ".join(outcomes))
 """
 
 
-@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
-                    reason="AddressSanitizer needs an unlimited address space")
+@limits_address_space
 def test_exhausted_memory_raises_memory_error(tmp_path):
     pytest.importorskip("numpy")
     result = run_python(SCRIPT.replace("sys.argv[1]", repr(str(tmp_path / "big.vora"))))
@@ -75,8 +50,8 @@ def test_exhausted_memory_raises_memory_error(tmp_path):
     assert result.stdout.split() == ["add_arbitrary_signal:MemoryError", "str:MemoryError", "save:MemoryError"]
 
 
-FIRST_THROW = EXHAUST + r"""
-import resource, threading
+FIRST_THROW = MEMORY_LIMIT + r"""
+import threading
 WHAT
 from pyvora import Protocol
 
@@ -92,14 +67,13 @@ else:
 outcome = []
 
 def run():  # the first call, and the first C++ exception, of its thread runs out of memory
-    ballast = exhaust(2)
+    limit_memory()
     try:
         call()
         outcome.append("ok")
     except MemoryError:
         outcome.append("MemoryError")
-    resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
-    del ballast
+    unlimit_memory()
 
 if THREAD:
     thread = threading.Thread(target=run)
@@ -112,8 +86,7 @@ print(*outcome)
 """
 
 
-@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
-                    reason="AddressSanitizer needs an unlimited address space")
+@limits_address_space
 @pytest.mark.parametrize("thread", [False, True], ids=["main thread", "new thread"])
 @pytest.mark.parametrize("what", ["to_dict", "load with NumPy imported"])
 def test_first_exception_of_a_thread_out_of_memory_is_memory_error(tmp_path, what, thread):
@@ -126,6 +99,62 @@ def test_first_exception_of_a_thread_out_of_memory_is_memory_error(tmp_path, wha
     result = run_python(script)
     assert result.returncode == 0, result.stderr
     assert result.stdout.split() == ["MemoryError"]
+
+
+# malloc with a budget for one thread: a request larger than what is left fails.
+ROOM_LIBRARY = r"""
+#include <errno.h>
+#include <stddef.h>
+extern void* __libc_malloc(size_t);
+static __thread __attribute__((tls_model("initial-exec"))) size_t room = (size_t)-1;
+void limit_room(size_t bytes) { room = bytes; }
+void* malloc(size_t size) {
+    if (room != (size_t)-1) {
+        if (size > room) { errno = ENOMEM; return NULL; }
+        room -= size;
+    }
+    return __libc_malloc(size);
+}
+"""
+
+LITTLE_ROOM = r"""
+import ctypes, threading
+from pyvora import Protocol
+room = ctypes.CDLL(LIBRARY)
+unlimited = ctypes.c_size_t(-1)
+protocol = Protocol()
+outcome = []
+
+def first_call():
+    room.limit_room(ctypes.c_size_t(4 << 10))
+    try:
+        protocol.get_sampling_rate()
+        outcome.append("ok")
+    except MemoryError:
+        outcome.append("MemoryError")
+    room.limit_room(unlimited)
+
+thread = threading.Thread(target=first_call)
+thread.start()
+thread.join()
+print(*outcome, protocol.get_sampling_rate())
+"""
+
+
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer brings an allocator of its own")
+def test_a_thread_with_little_room_before_its_first_call_gets_memory_error(tmp_path):
+    """A thread's first call prepares the C++ runtime's storage only where there is room for
+    it; with only a few KiB left, the call is MemoryError and changes nothing."""
+    compiler = shutil.which("cc") or shutil.which("gcc")
+    if compiler is None:
+        pytest.skip("no C compiler to build the allocator with a budget")
+    (tmp_path / "room.c").write_text(ROOM_LIBRARY)
+    library = str(tmp_path / "room.so")
+    subprocess.run([compiler, "-shared", "-fPIC", "-O1", "-o", library, str(tmp_path / "room.c")], check=True)
+    result = run_python(LITTLE_ROOM.replace("LIBRARY", repr(library)), env={"LD_PRELOAD": library})
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["MemoryError", "5000.0"]
 
 
 def test_module_has_no_thread_local_storage():
@@ -205,17 +234,14 @@ def test_memory_error_for_the_position_appends_nothing(add):
     assert protocol.add_constant_signal(0.0) == first + len(added)
 
 
-CLAIMED_SIGNALS = r"""
-import resource
+CLAIMED_SIGNALS = MEMORY_LIMIT + r"""
 from pyvora import DecodeError, Protocol
 
 # 5,242,880 signals claimed, as many as 10 MiB of their smallest encoding could hold (40 times
 # that in memory), the first of an unknown kind.
 count = 5 * 2**20
 data = Protocol().to_bytes()[:150] + bytes([0x80, 0x80, 0xC0, 0x02]) + b"\x09" + bytes(2 * count - 1)
-with open("/proc/self/statm") as statm:
-    used = int(statm.read().split()[0]) * resource.getpagesize()
-resource.setrlimit(resource.RLIMIT_AS, (used + (40 << 20), resource.RLIM_INFINITY))
+limit_memory(40 << 20)
 try:
     Protocol.from_bytes(data)
 except DecodeError as error:
@@ -223,8 +249,7 @@ except DecodeError as error:
 """
 
 
-@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
-                    reason="AddressSanitizer needs an unlimited address space")
+@limits_address_space
 def test_decoding_takes_memory_bounded_by_the_input():
     result = run_python(CLAIMED_SIGNALS)
     assert result.returncode == 0, result.stderr

@@ -1,6 +1,7 @@
 """`pyvora plot` and pyvora_cli.plot.figure: what the figure draws, read back from its artists."""
 
 import hashlib
+import os
 import math
 import subprocess
 import sys
@@ -8,14 +9,14 @@ import sys
 import pytest
 
 from pyvora import Channel, Coil, Protocol
-from test_command import COMMAND, run
+from helpers import COMMAND, run
 
 np = pytest.importorskip("numpy")
 pytest.importorskip("matplotlib", reason="matplotlib is not installed")
 from matplotlib.colors import to_rgb  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402
 
-from pyvora_cli.plot import figure  # noqa: E402
+from pyvora_cli.plot import ENVELOPE, PAST, PROBLEM, WARNING, figure  # noqa: E402
 
 RATE = 5000.0
 ROWS = ["A1", "A2", "A\nmodulation", "B1", "B2", "B\nmodulation"]
@@ -97,6 +98,17 @@ def test_every_label_and_problem_is_there():
     assert [text for text in expected if text not in found] == []
 
 
+def test_values_are_written_as_the_text_form_writes_them():
+    p = Protocol()
+    p.add_sine_signal(1.0, 111659285584252.125)
+    settings = p.to_dict()
+    settings["machine_config"]["coils"][0]["name"] = "Cafe\u0301"
+    fig = figure(Protocol.from_dict(settings))
+    assert [t.get_text() for t in fig.rows["A1"].texts[1:]] == [
+        "sine #0: amplitude 1.0, frequency 111659285584252.13, phase 0.0, depth 1.0"]
+    assert 'channel A: coil "Cafe\\u{301}", 330.0 nF' in "\n".join(texts(fig))
+
+
 def is_grey(colour):
     r, g, b = to_rgb(colour)
     return r == g == b
@@ -131,13 +143,17 @@ def test_an_arbitrary_signal_of_another_length_is_drawn_over_its_own_and_marked(
     p.set_session_duration(then)
     fig = figure(p)
     row = rows(fig)["A1"]
-    x, _ = envelope_line(row).get_data()
+    drawn = [line for line in row.lines if len(set(line.get_xdata())) > 1]  # the envelope, in one or two parts
+    x = np.concatenate([line.get_xdata() for line in drawn])
     assert x[-1] < first <= x[-1] + 2 * first / row.ax.get_window_extent().width
-    assert row.ax.get_xlim() == (0.0, max(first, then))
+    # The signal's end inside the frame, where its line shows, and past the session in its own colour.
+    assert row.ax.get_xlim()[1] == then if first < then else first < row.ax.get_xlim()[1] < 1.05 * first
+    assert [to_rgb(line.get_color()) for line in drawn] == [to_rgb(ENVELOPE)] + [to_rgb(PAST)] * (first > then)
+    assert drawn[0].get_xdata()[-1] < then
     mark = f"length mismatch: {int(first * RATE)} samples ({first} s), the session has {int(then * RATE)} ({then} s)"
     assert mark in texts(fig)
-    marks = [line.get_xdata()[0] for line in row.lines[2:]]  # after the envelope and the scale's ticks:
-    # vertical lines at the signal's end and at the session's
+    marks = [line.get_xdata()[0] for line in row.lines[len(drawn) + 1:]]  # after the envelope and the scale's
+    # ticks: vertical lines at the signal's end and at the session's
     assert marks == ([first] if first < then else [first, then])
 
 
@@ -202,3 +218,180 @@ sys.exit(main(["plot", {str(session)!r}]))
     assert result.stderr.startswith("pyvora plot needs matplotlib") and 'pip install "pyvora[plot]"' in result.stderr
     assert len(result.stderr.splitlines()) == 1
     assert not session.with_suffix(".png").exists()
+
+
+RULES = """
+[[rule]]
+name = "intensity"
+path = "intensity"
+max = 0.2
+[[rule]]
+name = "gentle ramps"
+path = "signals[*].up_duration"
+min = 0.5
+level = "warning"
+[[rule]]
+name = "coils"
+path = "machine_config.coils[*].name"
+one_of = ["none such"]
+"""
+
+
+def marked():
+    from pyvora_cli import rules
+
+    p = Protocol()
+    p.set_stimulation_intensity(0.25)
+    p.add_sine_signal(math.nan, 10.0)  # 0: a problem
+    p.add_ramp_signal(1.0, 0.1, 1.0)  # 1: a warning only
+    p.add_mixed_signal(2, 2)  # 2: mixes itself, twice a problem
+    p.add_mixed_signal(0, 1)  # 3: its parts' problem and warning
+    p.set_amplitude_source(Coil.A1, 0)
+    p.set_amplitude_source(Coil.A2, 3)
+    p.set_modulation_source(Channel.A, 2)
+    p.enable_channel(Channel.B)
+    p.set_amplitude_source(Coil.B1, 1)
+    p.set_amplitude_source(Coil.B2, 0, external=True)
+    p.set_modulation_source(Channel.B, 6, external=True)  # a problem of the source itself
+    return p, rules.check(p, rules.parse(RULES))
+
+
+def test_problems_and_findings_are_hatched_in_the_rows_they_concern_with_their_words():
+    p, findings = marked()
+    problems = p.find_problems()
+    assert len(problems) == 4 and len(findings) == 3
+    fig = figure(p, findings=findings, width=40.0)  # wide enough that nothing is shortened
+    nan, (self_a, self_b), source = problems[0], problems[1:3], problems[3]
+    intensity, ramp, coil = (str(f) for f in findings)
+    expected = {"A1": ([nan], PROBLEM), "A2": ([nan, ramp], PROBLEM), "A\nmodulation": ([self_a, self_b], PROBLEM),
+                "B1": ([ramp], WARNING), "B2": ([], None), "B\nmodulation": ([source], PROBLEM)}
+    for label, row in rows(fig).items():
+        words, colour = expected[label]
+        assert [w for w, _ in row.marks] == words, label
+        hatched = [patch for patch in row.patches if patch.get_hatch()]
+        assert [to_rgb(patch.get_edgecolor()) for patch in hatched] == ([to_rgb(colour)] if colour else [])
+        if words:
+            assert "; ".join(words) in [t.get_text() for t in row.texts], label
+    below = texts(fig)
+    assert below.index("find_problems(): 4 problems") < below.index("rules: 3 findings (2 errors, 1 warning)")
+    assert {intensity, coil, *problems} <= set(below)  # those of no row, and every one, listed underneath
+    assert "hatched amber: a warning-level finding of the rules" in below
+
+
+def sprawling():
+    """A protocol whose texts are long: 200-character coil names and mixes nested ten deep."""
+    p = Protocol()
+    p.add_ramp_signal(1.0, 0.001, 0.001)
+    for i in range(10):
+        p.add_mixed_signal(i, 0)
+    p.set_amplitude_source(Coil.A2, 10)
+    p.enable_channel(Channel.B)
+    settings = p.to_dict()
+    coils = settings["machine_config"]["coils"]
+    coils.append(dict(coils[0]))
+    coils[0]["name"] = "Figure-8 coil, 70 mm, left " + "x" * 173
+    coils[1]["name"] = "\x1b[31m" + "y" * 195
+    settings["channel_b_settings"]["coil_idx"] = 1
+    return Protocol.from_dict(settings)
+
+
+@pytest.mark.parametrize("width", [12.0, 5.0])
+def test_no_text_is_cut(width):
+    import warnings
+
+    name = b"lab/caf\xe9\x1b\x07" + b"-a-long-name" * 20 + b".vora"
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")  # such as a glyph the font lacks
+        fig = figure(sprawling(), os.fsdecode(name), width=width)
+        fig.canvas.draw()
+    renderer = fig.canvas.get_renderer()
+    page = fig.bbox
+    for row in fig.rows.values():
+        frame = row.border.get_window_extent(renderer)
+        for text in row.texts:
+            box = text.get_window_extent(renderer)
+            inside = frame if text not in (row.label, *row.texts[1:3]) or box.x0 >= frame.x0 else page
+            assert inside.x0 - 0.5 <= box.x0 and box.x1 <= inside.x1 + 0.5, text.get_text()
+    for text in fig.texts:
+        box = text.get_window_extent(renderer)
+        assert page.x0 <= box.x0 and box.x1 <= page.x1, text.get_text()
+    found = texts(fig)
+    header = "".join(t.get_text() for t in fig.texts)
+    assert header.startswith("lab/caf\\xe9\\u{1b}\\u{7}-a-long-name")
+    assert header.count("carrier") == 2 and "\\u{1b}[31m" + "y" * 20 in header  # both coils and tunings
+    # The ramp deep in the mixes, given whole under the rows when its row has no room for it.
+    detail = "mixed #9: mix of #8 and #0  ·  ramp #0: peak 1.0, up_duration 0.001, down_duration 0.001"
+    (shown,) = [t.get_text() for t in fig.rows["A2"].texts if t.get_text().startswith(detail[:20])]
+    if shown != detail:
+        cut = shown.rindex("… [")
+        words = " ".join(" ".join(found).split())  # lines under the rows wrap at spaces
+        assert detail.startswith(shown[:cut]) and " ".join(f"{shown[cut + 2:]} {detail}".split()) in words
+
+
+def test_a_missing_source_or_input_at_the_count_an_intensity_at_the_limit_and_the_51st_problem():
+    p = Protocol()
+    p.set_stimulation_intensity(p.to_dict()["machine_config"]["max_intensity_setpoint"])
+    for _ in range(48):
+        p.add_sine_signal(math.nan, 1.0)
+    p.set_modulation_source(Channel.A, p.add_mixed_signal(0, 49))
+    p.set_amplitude_source(Coil.A1, 49)
+    p.set_amplitude_source(Coil.A2, 6, external=True)
+    fig = figure(p)
+    by_row = rows(fig)
+    assert by_row["A1"].texts[1].get_text() == "signal #49 does not exist: the table has 49 signals"
+    assert by_row["A2"].texts[1].get_text() == "external input 6 does not exist: the machine has 6 (0 to 5)"
+    assert to_rgb(by_row["A1"].texts[1].get_color()) == to_rgb(PROBLEM)
+    assert by_row["A\nmodulation"].texts[2].get_text().endswith("  ·  signal #49 does not exist")
+    found = texts(fig)
+    assert any(t.startswith("intensity 0.3 (within the machine's limit") for t in found)
+    assert [t.get_color() for t in fig.texts if t.get_text().startswith("intensity")] == ["black"]
+    problems = p.find_problems()
+    assert len(problems) == 51
+    assert found[len(fig.texts) - 2:len(fig.texts)] == [problems[49], "... and 1 more; `pyvora check FILE` lists them all"]
+
+
+@pytest.mark.parametrize("duration", [10.0, 0.01])
+def test_a_spike_is_drawn_in_its_own_pixel_column(duration):
+    p = Protocol()
+    p.set_session_duration(duration)
+    n = p.get_num_samples()
+    spike = n // 3 + 1
+    samples = np.zeros(n)
+    samples[spike] = 1.0
+    p.add_arbitrary_signal(samples)
+    row = rows(figure(p))["A1"]
+    x, y = envelope_line(row).get_data()
+    at = np.flatnonzero(np.asarray(y) == 1.0)
+    columns = row.ax.get_window_extent().width
+    def column(seconds):
+        return math.floor(seconds / duration * columns + 1e-9)
+
+    # Only the column the spike's time falls in shows it, at that column's first sample.
+    assert len(set(x[at])) == 1 and column(x[at[0]]) == column(spike / RATE) and x[at[0]] <= spike / RATE
+
+
+def test_every_rows_frame_is_drawn_on_all_four_sides():
+    fig = figure(Protocol())
+    fig.canvas.draw()
+    pixels = np.asarray(fig.canvas.buffer_rgba())[::-1, :, :3].min(axis=2)  # row 0 at the bottom
+    for row in fig.rows.values():
+        box = row.border.get_window_extent()
+        middle = round((box.y0 + box.y1) / 2)
+        for x in (box.x0, box.x1):
+            assert pixels[middle, math.floor(x) - 1:math.ceil(x) + 1].min() < 200, x  # black, or a disabled row's grey
+
+
+def test_the_command_marks_a_labs_findings_and_writes_awkward_names_with_nothing_on_stderr(tmp_path):
+    p, _ = marked()
+    rules_file = tmp_path / "rules.toml"
+    rules_file.write_text(RULES)
+    for name in (b"caf\xe9.vora", b"bell\x07\x1b[2J.vora", "研究.vora".encode()):
+        path = os.path.join(os.fsencode(tmp_path), name)
+        with open(path, "wb") as file:
+            file.write(p.to_bytes())
+        result = subprocess.run([COMMAND, "plot", "--rules", str(rules_file), path], capture_output=True)
+        assert (result.returncode, result.stdout, result.stderr) == (0, b"", b""), name
+        assert open(path[:-5] + b".png", "rb").read().startswith(SIGNATURES[".png"])
+    rules_file.write_text("[[rule]]\nname = 'x'\npath = 'intensity'\nmax = 'high'\n")
+    refused = [run(command, "--rules", str(rules_file), os.fsdecode(path)) for command in ("check", "plot")]
+    assert [r.returncode for r in refused] == [2, 2] and refused[0].stderr == refused[1].stderr != ""

@@ -15,22 +15,8 @@ from hypothesis import strategies as st
 import pyvora
 from conftest import run_python
 from cpython_texts import fspath_error
-from pyvora import Channel, Coil, DecodeError, Protocol
-
-
-def every_kind(duration=0.01):
-    p = Protocol()
-    p.set_session_duration(duration)
-    p.set_stimulation_intensity(0.25)
-    p.add_constant_signal(-0.0)
-    p.add_sine_signal(1.0, 10.0, float("nan"), 0.5)
-    p.add_ramp_signal(1.0, 2.0, 3.0)
-    p.add_mixed_signal(0, 2**64 - 1)
-    p.add_arbitrary_signal(np.linspace(0.0, 1.0, p.get_num_samples()))
-    p.set_amplitude_source(Coil.B2, 7, external=True)
-    p.set_modulation_source(Channel.B, 3)
-    p.enable_channel(Channel.B)
-    return p
+from helpers import built_by, calls, every_kind
+from pyvora import Coil, DecodeError, Protocol
 
 
 def refusal(data):
@@ -255,31 +241,8 @@ def test_decode_error_is_exported_and_documented():
         assert member.__doc__ and len(member.__doc__) > 40
     names = [name for name in vars(pyvora) if not name.startswith("__")]
     assert names == ["Protocol", "Channel", "Coil", "DecodeError", "_protocol_from_bytes", "_enum_member",
-                     "_read_sample_list", "_value_text", "_LIMITS"]
-
-
-calls = st.one_of(
-    st.tuples(st.just("add_constant_signal"), st.floats()),
-    st.tuples(st.just("add_sine_signal"), st.floats(), st.floats(), st.floats(), st.floats()),
-    st.tuples(st.just("add_ramp_signal"), st.floats(), st.floats(), st.floats()),
-    st.tuples(st.just("add_mixed_signal"), st.integers(0, 2**64 - 1), st.integers(0, 2**64 - 1)),
-    st.tuples(st.just("set_stimulation_intensity"), st.floats(0.0, 1.0)),
-    st.tuples(st.just("set_session_duration"), st.floats(0.01, 0.05)),
-    st.tuples(st.just("set_amplitude_source"), st.sampled_from([Coil.A1, Coil.A2, Coil.B1, Coil.B2]), st.integers(0, 2**64 - 1), st.booleans()),
-    st.tuples(st.just("enable_channel"), st.sampled_from([Channel.A, Channel.B])),
-    st.tuples(st.just("arbitrary"), st.integers(0, 2**32 - 1)),
-)
-
-
-def built_by(steps):
-    """The protocol that a list drawn from `calls` builds."""
-    p = Protocol()
-    for name, *args in steps:
-        if name == "arbitrary":
-            p.add_arbitrary_signal(np.random.default_rng(args[0]).random(p.get_num_samples()))
-        else:
-            getattr(p, name)(*args)
-    return p
+                     "_read_sample_list", "_value_text", "_LIMITS", "_json_schema",
+                     "_largest_step"]
 
 
 @settings(max_examples=150, deadline=None)

@@ -10,38 +10,13 @@ import sys
 import pytest
 
 from conftest import run_python
+from helpers import DEFAULT_FILE, UNWRAP, panic_message
 from pyvora import Channel, Coil, Protocol
 
-# A new protocol (VORA_TARGET_MACHINE unset) saved at once, 16 bytes a row.
-DEFAULT_FILE = bytes.fromhex(
-    "00 00 00 00 00 00 00 54 40 02 01 07 44 65 66 61"
-    "75 6c 74 00 00 00 00 00 c0 62 40 9a 99 99 99 99"
-    "99 b9 3f 00 00 00 00 00 00 44 40 01 00 00 00 00"
-    "00 a0 74 40 ef da 9f ee da 9f 36 40 dd 01 01 01"
-    "00 00 00 00 00 a0 74 40 01 00 00 00 00 00 a0 74"
-    "40 06 00 00 00 01 33 33 33 33 33 33 d3 3f 00 00"
-    "00 00 00 00 e0 3f 00 00 00 00 00 00 44 40 00 00"
-    "00 00 00 00 44 40 00 00 00 00 00 80 51 40 00 00"
-    "00 00 00 40 80 40 00 00 00 00 00 00 00 00 00 00"
-    "00 00 00 00 4e 40 01 00 00 00 00 00 00 00 00 00"
-    "01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
-    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
-    "00 00 00 00 00 00 00 00 01"
-)
 SIGNALS_AT = 150  # the signal table starts here while the machine description is the default
 AFTER_SIGNALS = 41  # two channel records, 16 trace flags, the subsampling factor
 FILLED_TABLE = bytes.fromhex("01 00 0000000000000000")  # one Constant 0.0
 NAME_MESSAGE = 'assertion failed: filepath.ends_with(".vora")'
-UNWRAP = "called `Result::unwrap()` on an `Err` value: "
-
-
-def panic_message(call):
-    try:
-        call()
-    except BaseException as e:  # the panic exception derives from BaseException only
-        assert type(e).__name__ == "PanicException", repr(e)
-        return str(e)
-    pytest.fail("no PanicException raised")
 
 
 def os_error_message(code, kind):
@@ -308,6 +283,32 @@ def test_a_blocked_save_runs_signal_handlers_and_stops_when_one_raises(tmp_path,
     result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
     assert result.returncode == 0, result.stderr
     assert result.stdout.splitlines() == ["interrupted 3", f"True {table}"]
+
+
+CUT_SHORT_SNIPPET = """
+import os, signal
+from pyvora import Protocol
+p = Protocol()
+for _ in range(20000):  # far more than a pipe holds
+    p.add_constant_signal(0.0)
+reader = os.open({path!r}, os.O_RDONLY | os.O_NONBLOCK)  # open, never read
+signal.signal(signal.SIGALRM, signal.default_int_handler)
+signal.setitimer(signal.ITIMER_REAL, 0.2)  # once only, while the first write waits for room
+try:
+    p.save({path!r})
+except KeyboardInterrupt:
+    print("interrupted", len(os.read(reader, 1 << 20)) > 0, p.add_constant_signal(1.0))
+"""
+
+
+def test_one_signal_stops_a_save_whose_write_it_cut_short(tmp_path):
+    """The signal ends a write after part of the data went through: no EINTR, a short count,
+    and the handlers run before the rest is written."""
+    path = tmp_path / "fifo.vora"
+    os.mkfifo(path)
+    code = CUT_SHORT_SNIPPET.format(path=str(path))
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=20)
+    assert (result.returncode, result.stdout) == (0, "interrupted True 20000\n"), result.stderr
 
 
 def test_overwrites_in_place(fresh, tmp_path):

@@ -9,6 +9,7 @@ import struct
 
 import pytest
 
+from helpers import varint, zigzag16
 from pyvora import Protocol
 
 NaN = float("nan")
@@ -58,18 +59,6 @@ def stored_signals(protocol):
     raise AssertionError("unterminated signal table")
 
 
-def varint(n):
-    out = bytearray()
-    while True:
-        byte = n & 0x7F
-        n >>= 7
-        if n:
-            out.append(byte | 0x80)
-        else:
-            out.append(byte)
-            return bytes(out)
-
-
 def encoded_table(table):
     """The file bytes of a signal table given as [(kind, {field: value})]."""
     out = bytearray(varint(len(table)))
@@ -82,7 +71,7 @@ def encoded_table(table):
             elif kind == "Arbitrary":
                 out += varint(len(value))
                 for sample in value:
-                    out += varint(((sample << 1) ^ (sample >> 15)) & 0xFFFF)
+                    out += zigzag16(sample)
             else:
                 out += struct.pack("<d", value)
     return bytes(out)
@@ -110,15 +99,6 @@ def assert_stored(protocol, expected):
         assert fields.keys() == want.keys()
         for name in want:
             assert same(fields[name], want[name]), (name, fields[name], want[name])
-
-
-def panic_message(call):
-    try:
-        call()
-    except BaseException as e:  # the panic exception derives from BaseException only
-        assert type(e).__name__ == "PanicException", repr(e)
-        return str(e)
-    pytest.fail("no PanicException raised")
 
 
 def test_positions_count_up_whatever_the_kinds(fresh, tmp_path):

@@ -3,11 +3,11 @@
 import decimal
 import math
 import random
-import struct
 import sys
 
 import pytest
 
+from helpers import float_of_bits
 from pyvora import Channel, Coil, Protocol
 
 # The text of a new protocol, VORA_TARGET_MACHINE unset: 104 lines, no line feed after the last.
@@ -196,10 +196,6 @@ def constant_texts(protocol):
     return [line[len(VALUE_PREFIX):-1] for line in lines]
 
 
-def from_bits(bits):
-    return struct.unpack("<d", struct.pack("<Q", bits))[0]
-
-
 # Whole texts.
 
 def test_new_protocol(fresh):
@@ -315,8 +311,8 @@ FLOATS = [
     (1035468440090256.125, "1035468440090256.1"), (1035468440090256.75, "1035468440090256.8"),
     (9007199254740993, "9007199254740992.0"),
     (math.inf, "inf"), (-math.inf, "-inf"), (math.nan, "NaN"),
-    (from_bits(0xFFF8000000000000), "NaN"), (from_bits(0x7FF8000000000001), "NaN"),
-    (from_bits(0x7FF0000000000001), "NaN"), (from_bits(0xFFFFFFFFFFFFFFFF), "NaN"),
+    (float_of_bits(0xFFF8000000000000), "NaN"), (float_of_bits(0x7FF8000000000001), "NaN"),
+    (float_of_bits(0x7FF0000000000001), "NaN"), (float_of_bits(0xFFFFFFFFFFFFFFFF), "NaN"),
 ]
 
 
@@ -362,7 +358,7 @@ def test_reference_model_agrees_with_the_fixed_cases():
 
 def test_random_floats_match_the_reference(fresh):
     rng = random.Random(20240611)
-    values = [from_bits(rng.getrandbits(64)) for _ in range(3000)]
+    values = [float_of_bits(rng.getrandbits(64)) for _ in range(3000)]
     values += [rng.choice((-1, 1)) * 10 ** rng.uniform(-7, 19) for _ in range(3000)]
     # Few fraction bits and many digits: where exact ties occur.
     values += [rng.randrange(1, 2**53) / 2 ** rng.randrange(0, 60) for _ in range(3000)]

@@ -1,16 +1,14 @@
 """to_dict(), find_problems() and the summary text: read-only views of a protocol."""
 
-import gc
 import math
-import os
 import re
-import subprocess
 
 import pytest
 
 from pyvora import Channel, Coil, Protocol
 
 from conftest import run_python
+from helpers import MEMORY_LIMIT, limits_address_space, resident_bytes, run
 
 np = pytest.importorskip("numpy")
 
@@ -169,8 +167,6 @@ def test_rule_signal_values(steps, expected):
 
 
 def test_rule_machine_values_and_the_check_command(tmp_path):
-    import sysconfig
-
     built = Protocol()
     built.add_ramp_signal(1, -1, INF)  # stored as given
     d = built.to_dict()
@@ -187,8 +183,7 @@ def test_rule_machine_values_and_the_check_command(tmp_path):
     p = Protocol.from_dict(d)
     assert p.find_problems() == expected
     p.save(str(tmp_path / "p.vora"))
-    command = os.path.join(sysconfig.get_path("scripts"), "pyvora")
-    result = subprocess.run([command, "check", str(tmp_path / "p.vora")], capture_output=True, text=True)
+    result = run("check", str(tmp_path / "p.vora"))
     assert result.returncode == 1
     assert result.stdout.splitlines() == [f"{tmp_path / 'p.vora'}: {line}" for line in expected]
 
@@ -201,25 +196,21 @@ def test_empty_table_is_judged_as_saved_and_left_empty():
     assert p.to_dict()["signals"] == []
 
 
-@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
-                    reason="AddressSanitizer needs an unlimited address space")
+@limits_address_space
 def test_to_dict_out_of_memory_raises_memory_error():
-    result = run_python(r"""
-import resource
+    result = run_python(MEMORY_LIMIT + r"""
 import numpy as np
 from pyvora import Protocol
 p = Protocol()
 p.set_session_duration(1800.0)
 p.add_arbitrary_signal(np.full(p.get_num_samples(), 0.5))  # 18 MB of samples
 p.to_dict()
-with open("/proc/self/statm") as statm:
-    used = int(statm.read().split()[0]) * resource.getpagesize()
-resource.setrlimit(resource.RLIMIT_AS, (used + (8 << 20), resource.RLIM_INFINITY))
+limit_memory()
 try:
     p.to_dict()
 except MemoryError:
     print("MemoryError")
-resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+unlimit_memory()
 print(p.to_dict()["signals"][0]["samples"].size)
 """)
     assert result.stdout.split() == ["MemoryError", "9000000"], result.stderr
@@ -233,13 +224,6 @@ def test_to_dict_without_numpy_raises_import_error():
         "print(len(p.find_problems()), len(p._summary_text()) > 0)\n"
         "try:\n    p.to_dict()\nexcept ImportError as e:\n    print(type(e).__name__)\n")
     assert result.stdout.split() == ["1", "True", "ModuleNotFoundError"], result.stderr
-
-
-def resident_bytes():
-    """Resident memory now; the sanitized run replaces it (its allocator distorts the figure)."""
-    gc.collect()
-    with open("/proc/self/statm") as statm:
-        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
 def test_views_hold_no_memory():

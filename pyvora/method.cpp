@@ -1,0 +1,17 @@
+#include "pyvora/method.hpp"
+
+namespace pyvora {
+
+std::string docstring(const MethodSpec& decl) {
+    std::string doc(decl.name);
+    doc += decl.on_class ? "($type" : "($self";
+    for (std::size_t i = 0; i < decl.count; ++i) {
+        doc.append(", ").append(decl.params[i].name);
+        if (!decl.params[i].default_text.empty()) doc.append("=").append(decl.params[i].default_text);
+    }
+    doc += ")\n--\n\n";
+    doc += decl.doc;
+    return doc;
+}
+
+}  // namespace pyvora

@@ -1,0 +1,19 @@
+"""`pyvora build`: the protocol file of a JSON form."""
+
+import argparse
+from typing import Any
+
+from pyvora_cli import streams
+from pyvora_cli.commands import add_conversion, write_made
+from pyvora_cli.json_form import from_json
+
+
+def register(subparsers: Any) -> None:
+    add_conversion(subparsers, run, "build", "write a protocol file from JSON",
+                   "Read a protocol's JSON form, as export writes it, and write the protocol file. The "
+                   "JSON is checked as loading a file checks its bytes.",
+                   "JSON", "the protocol file to write ('-': standard output)", required=True)
+
+
+def run(args: argparse.Namespace) -> int:
+    return write_made(args, lambda path: [from_json(streams.read_bytes(path), path).to_bytes()])

@@ -1,0 +1,42 @@
+"""`pyvora export`: the protocol as JSON."""
+
+import argparse
+from typing import Any
+
+from pyvora_cli import streams
+from pyvora_cli.commands import add_conversion, write_made
+from pyvora_cli.json_form import to_json
+from pyvora_cli.names import name_text
+from pyvora_cli.streams import STDIO, Trouble
+
+
+def register(subparsers: Any) -> None:
+    sub = add_conversion(subparsers, run, "export", "write a protocol as JSON",
+                         "Write the protocol as JSON: Protocol.to_dict() with keys in field order, sample "
+                         "lists as arrays of integers, and NaN and infinities as the strings \"NaN\", "
+                         "\"Infinity\" and \"-Infinity\" (a NaN's sign and payload are not kept).",
+                         "FILE", "the JSON file to write (default: standard output)", default=STDIO)
+    sub.add_argument("--samples-per-line", metavar="N", type=whole_number,
+                     help="write each sample list N samples to a line, so that a one-sample edit is a "
+                          "one-line diff (default: each sample list on one line)")
+
+
+def whole_number(text: str) -> int:
+    """N of --samples-per-line: a whole number of at least 1, in ASCII digits."""
+    if not (text.isascii() and text.isdigit() and int(text) >= 1):
+        raise argparse.ArgumentTypeError(f"expected a whole number of at least 1, got {text!r}")
+    return int(text)
+
+
+def run(args: argparse.Namespace) -> int:
+    return write_made(args, lambda path: json_pieces(path, args.samples_per_line))
+
+
+def json_pieces(path: str, samples_per_line: int | None = None) -> list[Any]:
+    protocol = streams.read_protocol(path)
+    try:
+        return to_json(protocol, samples_per_line)
+    except ImportError as error:  # sample arrays need NumPy; the JSON form itself needs msgspec
+        if error.name == "msgspec":
+            raise Trouble(f"{name_text(path)}: msgspec is needed to export: {error}") from None
+        raise Trouble(f"{name_text(path)}: NumPy is needed to export sample lists: {error}") from None

@@ -1,0 +1,366 @@
+"""A lab's own rules for its protocols: the limits that a study's approval or a lab's practice
+sets beyond what the module itself refuses, checked before a protocol runs on a person.
+
+A rules file is TOML with one ``[[rule]]`` table per rule::
+
+    [[rule]]
+    name = "approval 2026-14: intensity"
+    path = "intensity"            # a path as find_problems() writes it; [*] matches every index
+    max = 0.2                     # also: min, one_of = [...], required = true
+    level = "error"               # or "warning"; "error" when left out
+    message = "the approval allows at most 0.2"
+
+    [[rule]]
+    name = "envelopes start and end at zero"
+    path = "signals[*].samples"
+    ends_within = 0.01            # the first and last edge_samples samples within 1% of full scale
+    edge_samples = 50
+    max_step = 0.05               # the largest step between neighbouring samples, of full scale
+
+``min`` and ``max`` apply to numbers, ``one_of`` to numbers, texts and flags, ``required = true``
+to a flag that must be true, and ``ends_within``, ``edge_samples`` and ``max_step`` to sample
+lists. A path is checked against the protocol's layout when the rules are read, so a misspelt
+field or a condition that does not fit the field's type makes the file invalid; a path that
+matches no field of one protocol (``signals[*].up_duration`` without ramps) finds nothing there.
+
+    from pyvora_cli import rules
+    for finding in rules.check(protocol, rules.load("study.toml")):
+        print(finding)
+"""
+
+from __future__ import annotations
+
+import functools
+import json
+import math
+import re
+import tomllib
+from typing import Any, NamedTuple, NoReturn
+
+import pyvora
+from pyvora import Protocol
+
+LEVELS = ("error", "warning")
+FULL_SCALE = pyvora._LIMITS["max_sample"]
+# A condition's key, and the kind of field it fits.
+CONDITIONS = {"min": "number", "max": "number", "one_of": "value", "required": "flag",
+              "ends_within": "samples", "edge_samples": "samples", "max_step": "samples"}
+KEYS = ("name", "path", "level", "message", *CONDITIONS)
+NAME, INDEX = r"[A-Za-z_][A-Za-z0-9_]*", r"\[(?:\*|0|[1-9][0-9]*)\]"
+PATH = re.compile(rf"{NAME}(?:\.{NAME}|{INDEX})*")
+SEGMENT = re.compile(r"([A-Za-z_][A-Za-z0-9_]*)|\[(\*|[0-9]+)\]")
+
+
+class RulesError(ValueError):
+    """A rules file that is not valid: ``source``, ``line`` (1-based, None when unknown) and
+    what is wrong; str() gives ``SOURCE: line L: what``."""
+
+    def __init__(self, source: str, line: int | None, what: str) -> None:
+        self.source, self.line, self.what = source, line, what
+        super().__init__(f"{source}: line {line}: {what}" if line else f"{source}: {what}")
+
+
+class Rule(NamedTuple):
+    name: str
+    path: str
+    level: str
+    message: str | None
+    conditions: dict[str, Any]
+
+
+class Finding(NamedTuple):
+    """One breach of a rule: the rule's name and level, the path it concerns, the rule's message
+    (or, without one, what the rule asks) and ``detail``, what the protocol holds there."""
+
+    rule: str
+    level: str
+    path: str
+    message: str
+    detail: str
+
+    def __str__(self) -> str:
+        return f"{self.level}: {self.path}: {self.detail}: {self.message} (rule {pyvora._value_text(self.rule)})"
+
+
+# ---- The layout: what kind of field each path names, from the JSON Schema the module describes.
+
+@functools.cache
+def _schema() -> dict[str, Any]:
+    schema: dict[str, Any] = json.loads(pyvora._json_schema())
+    return schema
+
+
+def _resolve(node: dict[str, Any]) -> dict[str, Any]:
+    while "$ref" in node:
+        node = _schema()["$defs"][node["$ref"].rsplit("/", 1)[1]]
+    return node
+
+
+def _alternatives(node: dict[str, Any]) -> list[dict[str, Any]]:
+    node = _resolve(node)
+    if "oneOf" in node:
+        return [alternative for option in node["oneOf"] for alternative in _alternatives(option)]
+    return [node]
+
+
+def _kind(node: dict[str, Any]) -> str:
+    """number, text, flag, samples, list or record."""
+    node = _resolve(node)
+    if "anyOf" in node or node.get("type") in ("number", "integer"):
+        return "number"
+    if node.get("type") == "string" or "const" in node:
+        return "text"
+    if node.get("type") == "boolean":
+        return "flag"
+    if node.get("type") == "array":
+        return "samples" if _resolve(node["items"]).get("type") == "integer" else "list"
+    return "record"
+
+
+def _segments(path: str) -> list[str | int | None] | None:
+    """A path's names, indices and wildcards (None), or None when it is not a path."""
+    if not PATH.fullmatch(path):
+        return None
+    return [name if name else None if index == "*" else int(index) for name, index in SEGMENT.findall(path)]
+
+
+def _field_kind(segments: list[str | int | None]) -> str | None:
+    """The kind of the fields a path names in the layout, None when it names none."""
+    nodes = [_schema()]
+    for segment in segments:
+        found = []
+        for node in nodes:
+            for option in _alternatives(node):
+                if isinstance(segment, str):
+                    if segment in option.get("properties", {}):
+                        found.append(option["properties"][segment])
+                elif option.get("type") == "array":
+                    found.append(option["items"])
+        if not found:
+            return None
+        nodes = found
+    kinds = {_kind(node) for node in nodes}
+    return kinds.pop() if len(kinds) == 1 else None
+
+
+# ---- Reading a rules file.
+
+def _lines(text: str) -> tuple[list[int], list[str]]:
+    """The line of each [[rule]] header, and the text's lines."""
+    lines = text.splitlines()
+    headers = [i + 1 for i, line in enumerate(lines) if re.match(r"\s*\[\[\s*rule\s*\]\]", line)]
+    return headers, lines
+
+
+def _key_line(lines: list[str], start: int | None, end: int | None, key: str) -> int | None:
+    if start is None:
+        return None
+    name = rf"(?:{re.escape(key)}|\"{re.escape(key)}\"|'{re.escape(key)}')"
+    pattern = re.compile(rf"\s*(?:{name}\s*=|\[\[?\s*{name}\s*\])")
+    for number in range(start, min(end or len(lines), len(lines)) + 1):
+        if pattern.match(lines[number - 1]):
+            return number
+    return start
+
+
+def _is_number(value: Any) -> bool:
+    return isinstance(value, (int, float)) and not isinstance(value, bool)
+
+
+class _Invalid(Exception):
+    """What is wrong with one rule, and the key it is wrong at (None: the rule as a whole)."""
+
+    def __init__(self, key: str | None, what: str) -> None:
+        super().__init__(what)
+        self.key, self.what = key, what
+
+
+def _fail(key: str | None, what: str) -> NoReturn:
+    raise _Invalid(key, what)
+
+
+def _rule(table: Any) -> Rule:
+    if not isinstance(table, dict):
+        _fail(None, "each rule must be a [[rule]] table")
+    for key in table:
+        if key not in KEYS:
+            _fail(key, f"unknown key {key!r} (known: {', '.join(KEYS)})")
+    for key in ("name", "path"):
+        if key not in table:
+            _fail(None, f"the rule has no {key!r}")
+        if not isinstance(table[key], str) or not table[key]:
+            _fail(key, f"{key!r} must be a non-empty string")
+    name, path = table["name"], table["path"]
+    level = table.get("level", "error")
+    if level not in LEVELS:
+        _fail("level", f"'level' must be \"error\" or \"warning\", not {level!r}")
+    message = table.get("message")
+    if message is not None and not isinstance(message, str):
+        _fail("message", "'message' must be a string")
+    for key in ("name", "message"):
+        if isinstance(table.get(key), str) and not table[key].isprintable():
+            # Each finding is one line of the command's output.
+            _fail(key, f"{key!r} must be one line of printable text")
+    segments = _segments(path)
+    if segments is None:
+        _fail("path", f"{path!r} is not a path such as 'signals[*].up_duration'")
+    kind = _field_kind(segments)
+    if kind is None:
+        _fail("path", f"{path!r} names no field of a protocol")
+    conditions = {key: table[key] for key in CONDITIONS if key in table}
+    if not conditions or set(conditions) == {"edge_samples"}:
+        _fail(None, f"rule {name!r} has no condition (one of {', '.join(c for c in CONDITIONS if c != 'edge_samples')})")
+    for key, value in conditions.items():
+        fits = CONDITIONS[key]
+        if fits == "value":
+            if kind not in ("number", "text", "flag"):
+                _fail(key, f"'one_of' fits numbers, texts and flags, but {path!r} is a {_kind_name(kind)}")
+            if not isinstance(value, list) or not value:
+                _fail(key, "'one_of' must be a non-empty array")
+            for item in value:
+                if not {"number": _is_number, "text": lambda v: isinstance(v, str),
+                        "flag": lambda v: isinstance(v, bool)}[kind](item):
+                    _fail(key, f"'one_of' holds {item!r}, but {path!r} is a {_kind_name(kind)}")
+            continue
+        if kind != fits:
+            _fail(key, f"{key!r} fits {_kind_name(fits)}s, but {path!r} is a {_kind_name(kind)}")
+        if key == "required":
+            if value is not True:
+                _fail(key, "'required' can only be true")
+        elif key == "edge_samples":
+            if not isinstance(value, int) or isinstance(value, bool) or value < 1:
+                _fail(key, "'edge_samples' must be a whole number of at least 1")
+        elif not _is_number(value) or not math.isfinite(value):
+            _fail(key, f"{key!r} must be a finite number")
+        elif key in ("ends_within", "max_step") and not 0 <= value <= 1:
+            _fail(key, f"{key!r} is a fraction of full scale, from 0 to 1")
+    if "edge_samples" in conditions and "ends_within" not in conditions:
+        _fail("edge_samples", "'edge_samples' goes with 'ends_within'")
+    if "min" in conditions and "max" in conditions and conditions["min"] > conditions["max"]:
+        _fail("min", "'min' is above 'max'")
+    return Rule(name, path, level, message, conditions)
+
+
+def _kind_name(kind: str) -> str:
+    return {"samples": "sample list", "list": "list", "record": "record"}.get(kind, kind)
+
+
+def parse(text: str, source: str = "<rules>") -> list[Rule]:
+    """The rules of a rules file's text; RulesError when it is not valid."""
+    try:
+        document = tomllib.loads(text)
+    except tomllib.TOMLDecodeError as error:
+        match = re.search(r"\(at line (\d+), column \d+\)$", str(error))
+        what = str(error)[: match.start()].rstrip() if match else str(error)
+        raise RulesError(source, int(match.group(1)) if match else None, f"not TOML: {what}") from None
+    headers, lines = _lines(text)
+    for key in document:
+        if key != "rule":
+            raise RulesError(source, _key_line(lines, 1, len(lines), key), f"unknown key {key!r} (only [[rule]] tables)")
+    tables = document.get("rule", [])
+    if not isinstance(tables, list):
+        raise RulesError(source, _key_line(lines, 1, len(lines), "rule"), "'rule' must be [[rule]] tables")
+    rules = []
+    for i, table in enumerate(tables):
+        start = headers[i] if i < len(headers) else None
+        end = headers[i + 1] - 1 if i + 1 < len(headers) else None
+
+        try:
+            rules.append(_rule(table))
+        except _Invalid as invalid:
+            line = start if invalid.key is None else _key_line(lines, start, end, invalid.key)
+            raise RulesError(source, line, invalid.what) from None
+    return rules
+
+
+def load(path: str) -> list[Rule]:
+    """The rules of a rules file; OSError when it cannot be read, RulesError when not valid."""
+    with open(path, "rb") as file:
+        data = file.read()
+    try:
+        text = data.decode("utf-8")
+    except UnicodeDecodeError as error:
+        raise RulesError(path, data.count(b"\n", 0, error.start) + 1, "not UTF-8") from None
+    return parse(text, path)
+
+
+# ---- Checking a protocol.
+
+def _matches(value: Any, segments: list[str | int | None], path: str) -> Any:
+    """Each (path, value) the pattern matches in a protocol's dict."""
+    if not segments:
+        yield path, value
+        return
+    segment, rest = segments[0], segments[1:]
+    if isinstance(segment, str):
+        if isinstance(value, dict) and segment in value:
+            yield from _matches(value[segment], rest, f"{path}.{segment}" if path else segment)
+    elif isinstance(value, (list, memoryview)):
+        indices = range(len(value)) if segment is None else [segment] if segment < len(value) else []
+        for i in indices:
+            yield from _matches(value[i], rest, f"{path}[{i}]")
+
+
+def _text(value: Any) -> str:
+    return pyvora._value_text(value)
+
+
+def _judge(rule: Rule, value: Any) -> list[str]:
+    """What breaks the rule in one value; empty when nothing does."""
+    c = rule.conditions
+    out = []
+    if "min" in c and not value >= c["min"]:
+        out.append(f"{_text(value)} is below the minimum {_text(c['min'])}")
+    if "max" in c and not value <= c["max"]:
+        out.append(f"{_text(value)} is above the maximum {_text(c['max'])}")
+    if "one_of" in c and not any(type(value) is type(item) and value == item or
+                                 _is_number(value) and _is_number(item) and value == item for item in c["one_of"]):
+        out.append(f"{_text(value)} is not one of {', '.join(_text(item) for item in c['one_of'])}")
+    if "required" in c and value is not True:
+        out.append(f"{_text(value)}, but it must be true")
+    if "ends_within" in c:
+        limit, edge, n = c["ends_within"] * FULL_SCALE, c.get("edge_samples", 1), len(value)
+        far = [i for i in (*range(min(edge, n)), *range(max(n - edge, edge), n)) if abs(int(value[i])) > limit]
+        if far:
+            out.append(f"sample {far[0]} is {int(value[far[0]])}, more than {_text(float(c['ends_within']))} "
+                       f"of full scale from 0 (the first and last {edge})")
+    if "max_step" in c:
+        at, step = pyvora._largest_step(value)
+        if step > c["max_step"] * FULL_SCALE:
+            out.append(f"a step of {step} between samples {at} and {at + 1} is more than "
+                       f"{_text(float(c['max_step']))} of full scale")
+    return out
+
+
+def _asks(rule: Rule) -> str:
+    """What a rule without a message asks, in words."""
+    c = rule.conditions
+    parts = []
+    if "min" in c:
+        parts.append(f"must be at least {_text(c['min'])}")
+    if "max" in c:
+        parts.append(f"must be at most {_text(c['max'])}")
+    if "one_of" in c:
+        parts.append(f"must be one of {', '.join(_text(item) for item in c['one_of'])}")
+    if "required" in c:
+        parts.append("must be true")
+    if "ends_within" in c:
+        parts.append(f"must start and end within {_text(float(c['ends_within']))} of full scale")
+    if "max_step" in c:
+        parts.append(f"must step by at most {_text(float(c['max_step']))} of full scale")
+    return " and ".join(parts)
+
+
+def check(protocol: Protocol, rules: list[Rule]) -> list[Finding]:
+    """The findings of the rules for a protocol, in the rules' order and the fields' order."""
+    if not rules:
+        return []
+    data = protocol._to_dict_buffers()  # sample lists as memoryviews: no NumPy to import
+    findings = []
+    for rule in rules:
+        segments = _segments(rule.path)
+        assert segments is not None  # checked when the rule was read
+        for path, value in _matches(data, segments, ""):
+            for detail in _judge(rule, value):
+                findings.append(Finding(rule.name, rule.level, path, rule.message or _asks(rule), detail))
+    return findings

@@ -1,0 +1,119 @@
+"""A lab's rules (pyvora_cli.rules): what a rules file may say, and what it finds in a protocol."""
+
+import json
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+from pyvora import Protocol
+from helpers import run, write
+from pyvora_cli import rules
+
+EXAMPLE = Path(__file__).parents[2] / "docs" / "study-rules.toml"
+
+
+def rule(**keys):
+    body = "".join(f"{key} = {value}\n" for key, value in keys.items())
+    return f'[[rule]]\nname = "r"\n{body}'
+
+
+@pytest.mark.parametrize("text, line, what", [
+    ("[[rule]]\nname = \"r\"\npath = \"intensity\"\nmax = 0.2\ncolour = 1\n", 5, "unknown key 'colour'"),
+    (rule(path='"intensty"', max=0.2), 3, "'intensty' names no field"),
+    (rule(path='"signals[*]..kind"', one_of='["Sine"]'), 3, "is not a path"),
+    (rule(path='"intensity"', max='"0.2"'), 4, "'max' must be a finite number"),
+    (rule(path='"intensity"', required="true"), 4, "'required' fits flags, but 'intensity' is a number"),
+    (rule(path='"signals[*].samples"', max=1), 4, "'max' fits numbers, but 'signals[*].samples' is a sample list"),
+    (rule(path='"machine_config.coils[*].name"', one_of="[1]"), 4, "'one_of' holds 1"),
+    (rule(path='"channel_a_settings.enabled"', required="false"), 4, "'required' can only be true"),
+    (rule(path='"signals[*].samples"', edge_samples=5), 1, "has no condition"),
+    (rule(path='"intensity"', max=0.2, level='"fatal"'), 5, "'level' must be"),
+    (rule(path='"intensity"'), 1, "has no condition"),
+    (rule(path='"intensity"', max=0.2, message='"two\\nlines"'), 5, "'message' must be one line"),
+    ('[[rule]]\nname = "r"\npath = "intensity"\nmax = 0.2\n[other]\n', 5, "unknown key 'other'"),
+    ("[[rule]\n", 1, "not TOML"),
+])
+def test_an_invalid_rules_file_names_its_line_and_what_is_wrong(text, line, what):
+    with pytest.raises(rules.RulesError) as caught:
+        rules.parse("# a study\n" + text, "study.toml")
+    assert (caught.value.source, caught.value.line) == ("study.toml", line + 1)
+    assert what in caught.value.what and str(caught.value).startswith(f"study.toml: line {line + 1}: ")
+
+
+def test_findings_name_rule_level_path_and_message():
+    p = Protocol()
+    p.set_stimulation_intensity(0.3)
+    p.add_ramp_signal(1.0, 0.1, 2.0)
+    p.add_sine_signal(1.0, 200.0)
+    envelope = np.concatenate([np.zeros(10), np.ones(p.get_num_samples() - 20), np.zeros(10)])
+    p.add_arbitrary_signal(envelope)
+    data = p.to_dict()
+    data["machine_config"]["safety_checks_enabled"] = False
+    p = Protocol.from_dict(data)
+    findings = rules.check(p, rules.load(str(EXAMPLE)))
+    assert [(f.level, f.path) for f in findings] == [
+        ("error", "intensity"), ("error", "signals[1].frequency"), ("warning", "signals[0].up_duration"),
+        ("error", "signals[2].samples"), ("error", "signals[2].samples"),
+        ("error", "machine_config.safety_checks_enabled")]
+    assert str(findings[0]) == ('error: intensity: 0.3 is above the maximum 0.2: the ethics approval allows an '
+                                'intensity of at most 0.2 (rule "approval 2026-14: intensity")')
+    assert [f.detail for f in findings[3:5]] == [
+        "sample 10 is 32767, more than 0.01 of full scale from 0 (the first and last 50)",
+        "a step of 32767 between samples 9 and 10 is more than 0.05 of full scale"]
+    # Without a message a finding says what the rule asks; a pattern that matches nothing finds nothing.
+    plain = rules.parse(rule(path='"signals[*].samples"', ends_within=0.01, edge_samples=11) +
+                        rule(path='"signals[*].a_idx"', max=0))
+    [edge] = rules.check(p, plain)
+    assert (edge.detail, edge.message) == (
+        "sample 10 is 32767, more than 0.01 of full scale from 0 (the first and last 11)",
+        "must start and end within 0.01 of full scale")
+
+
+def test_check_with_rules_reports_findings_and_exits_by_level(tmp_path):
+    study = tmp_path / "study.toml"
+    study.write_text(rule(path='"intensity"', max=0.3, message='"at most 0.3"') +
+                     rule(path='"signals[*].frequency"', max=5.0, level='"warning"'))
+    low, high = write(tmp_path / "low.vora", intensity=0.2), write(tmp_path / "high.vora", intensity=0.4)
+    result = run("check", "--rules", str(study), low)
+    assert (result.returncode, result.stdout) == (0, f"{low}: warning: signals[0].frequency: 10.0 is above the "
+                                                     f"maximum 5.0: must be at most 5.0 (rule \"r\")\n")
+    assert run("check", "--strict", "--rules", str(study), low).returncode == 1
+    result = run("check", "--rules", str(study), high, low)
+    assert result.returncode == 1 and f"{high}: error: intensity: 0.4 is above the maximum 0.3: at most 0.3" in result.stdout
+    [line] = run("check", "--json", "--rules", str(study), high).stdout.splitlines()[:1]
+    assert json.loads(line)["findings"][0] == {"rule": "r", "level": "error", "path": "intensity",
+                                               "message": "at most 0.3", "detail": "0.4 is above the maximum 0.3"}
+    study.write_text("[[rule]]\nname = 'r'\npath = 'intensity'\nmax = true\n")
+    result = run("check", "--rules", str(study), low)
+    assert (result.returncode, result.stdout) == (2, "")
+    assert result.stderr == f"{study}: line 4: 'max' must be a finite number\n"
+
+
+def test_largest_step_is_the_first_of_the_largest():
+    import array
+
+    import pyvora
+
+    assert pyvora._largest_step(array.array("h", [0, 5, -3, 2, -6, 10])) == (4, 16)
+    assert pyvora._largest_step(array.array("h", [3, -5, 3])) == (0, 8)
+    assert pyvora._largest_step(b"") == pyvora._largest_step(array.array("h", [7])) == (0, 0)
+
+
+def test_rules_need_no_numpy(tmp_path):
+    import subprocess
+    import sys
+
+    p = Protocol()
+    p.add_arbitrary_signal(np.linspace(0.0, 1.0, p.get_num_samples()))
+    expected = p.to_dict()
+    plain = p._to_dict_buffers()
+    view = plain["signals"][0].pop("samples")
+    assert (view.format, view.readonly, view.tolist()) == ("h", True, expected["signals"][0].pop("samples").tolist())
+    assert plain == expected
+    p.save(str(tmp_path / "p.vora"))
+    (tmp_path / "r.toml").write_text(rule(path='"signals[*].samples"', ends_within=0.01, max_step=0.01))
+    code = ("import sys; from pyvora import Protocol; from pyvora_cli import rules; "
+            f"found = rules.check(Protocol.load({str(tmp_path / 'p.vora')!r}), rules.load({str(tmp_path / 'r.toml')!r})); "
+            "print(len(found), 'numpy' in sys.modules)")
+    assert subprocess.run([sys.executable, "-c", code], capture_output=True, text=True).stdout == "1 False\n"
