@@ -2,10 +2,45 @@
 
 #include <atomic>
 
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
 #include "encoding/decoder.hpp"
 
 namespace encoding {
 namespace {
+
+#if defined(__x86_64__)
+struct Features {
+    bool ssse3 = false, popcnt = false, avx2 = false;
+    bool avx512f = false, avx512bw = false, avx512vl = false, avx512vbmi2 = false;
+};
+
+bool bit(unsigned word, unsigned n) noexcept { return (word >> n) & 1; }
+
+// The instruction sets the processor has and the operating system saves the registers of.
+Features features_here() noexcept {
+    Features f;
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return f;
+    f.ssse3 = bit(c, 9);
+    f.popcnt = bit(c, 23);
+    if (!bit(c, 27) || !bit(c, 28)) return f;  // no OSXSAVE or no AVX: no wide registers
+    unsigned low = 0, high = 0;
+    __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    const bool ymm = (low & 0x06) == 0x06;    // XMM and YMM state
+    const bool zmm = (low & 0xe6) == 0xe6;    // and opmask, ZMM_Hi256, Hi16_ZMM state
+    if (!ymm || !__get_cpuid_count(7, 0, &a, &b, &c, &d)) return f;
+    f.avx2 = bit(b, 5);
+    if (!zmm) return f;
+    f.avx512f = bit(b, 16);
+    f.avx512bw = bit(b, 30);
+    f.avx512vl = bit(b, 31);
+    f.avx512vbmi2 = bit(c, 6);
+    return f;
+}
+#endif
 
 SampleDecoding fastest_here() noexcept {
     for (auto way = all_sample_decodings.rbegin(); way != all_sample_decodings.rend(); ++way) {
@@ -33,16 +68,17 @@ std::string_view name_of(SampleDecoding way) noexcept {
 
 bool runs_here(SampleDecoding way) noexcept {
 #if defined(__x86_64__)
+    // Read from the processor itself: __builtin_cpu_supports rests on a table that the
+    // compiler's runtime library fills, and some (clang's, built into a shared object by other
+    // toolchains) leave it empty, which would quietly pick the scalar way everywhere.
+    static const Features here = features_here();
     switch (way) {
         case SampleDecoding::scalar: return true;
-        case SampleDecoding::ssse3:
-            return __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt");
-        case SampleDecoding::avx2:
-            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+        case SampleDecoding::ssse3: return here.ssse3 && here.popcnt;
+        case SampleDecoding::avx2: return here.avx2 && here.popcnt;
         case SampleDecoding::avx512:
-            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
-                   __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
-                   __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("popcnt");
+            return here.avx2 && here.avx512f && here.avx512bw && here.avx512vl && here.avx512vbmi2 &&
+                   here.popcnt;
     }
     return false;
 #else

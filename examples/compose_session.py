@@ -5,11 +5,13 @@
 Channel A drives its first coil with a 10 Hz sine whose level follows a slow ramp, its second
 coil with a constant level, and its modulation with an envelope computed here with NumPy at the
 protocol's sampling rate. Channel B is enabled too: its first coil runs a phase-shifted sine and
-its second coil follows external input 0. The first lines of the text form are printed, then
-the protocol is saved.
+its second coil follows external input 0. What was composed is printed in the words of the
+protocol's text form: each signal at its position, then each channel's routing to its coils and
+its modulation. Then the protocol is saved.
 """
 
 import math
+import re
 import sys
 
 import numpy as np
@@ -58,11 +60,54 @@ def compose() -> Protocol:
     return protocol
 
 
+def indent_of(line: str) -> int:
+    return len(line) - len(line.lstrip())
+
+
+def entries(lines: list[str], name: str) -> dict[str, str]:
+    """The entries of the text form's block `name:` (the first one found), each on one line,
+    keyed by field name or, in a list, by position."""
+    start = next(i for i, line in enumerate(lines) if line.strip().startswith(f"{name}: "))
+    depth = indent_of(lines[start]) + 4
+    found: dict[str, str] = {}
+    i = start + 1
+    while indent_of(lines[i]) == depth:
+        end = i
+        while indent_of(lines[end + 1]) > depth:
+            end += 1
+        if end > i:
+            end += 1  # the entry's closing line
+        text = " ".join(line.strip() for line in lines[i:end + 1]).rstrip(",")
+        text = re.sub(r",? ([)}\]])", r" \1", text).replace("( ", "(").replace(" )", ")")
+        key, colon, value = text.partition(": ")
+        if colon and key.isidentifier():
+            found[key] = value
+        else:
+            found[str(len(found))] = text
+        i = end + 1
+    return found
+
+
+def describe(protocol: Protocol) -> str:
+    lines = protocol._summary_text().splitlines()  # sample lists cut to one line each
+    settings = entries(lines, "settings")
+    out = [f"{protocol.get_num_samples()} samples at {protocol.get_sampling_rate()} samples/s, "
+           f"session_duration: {settings['session_duration']}, intensity: {settings['intensity']}",
+           "signals:"]
+    out += [f"  {position}: {signal}" for position, signal in entries(lines, "signals").items()]
+    for channel in "AB":
+        routing = entries(lines, f"channel_{channel.lower()}_settings")
+        out.append(f"channel {channel}: enabled: {routing['enabled']}, coil_idx: {routing['coil_idx']}")
+        for number, source in ((1, "amplitude1_source"), (2, "amplitude2_source")):
+            out.append(f"  coil {channel}{number} {source}: {routing[source]}")
+        out.append(f"  channel {channel} modulation_source: {routing['modulation_source']}")
+    return "\n".join(out)
+
+
 def main() -> None:
     path = sys.argv[1] if len(sys.argv) > 1 else "session.vora"
     protocol = compose()
-    print(f"{protocol.get_num_samples()} samples at {protocol.get_sampling_rate()} samples/s")
-    print("\n".join(str(protocol).splitlines()[:12]))
+    print(describe(protocol))
     protocol.save(path)
     print(f"saved {path}")
 

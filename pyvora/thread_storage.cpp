@@ -22,6 +22,14 @@
 #include <cxxabi.h>
 #include <pthread.h>
 
+#if defined(_LIBCPPABI_VERSION)
+// libc++abi (the wheels' runtime, linked into the module) defines it without declaring it; its
+// block is then in the module's own TLS segment, dynamic TLS all the same.
+namespace __cxxabiv1 {
+extern "C" void* __cxa_get_globals() noexcept;
+}
+#endif
+
 #include <cstdlib>
 
 #include "pyvora/python.hpp"

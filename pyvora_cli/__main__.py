@@ -1,5 +1,5 @@
 import sys
 
-from pyvora_cli.command import console
+from pyvora_cli.entry import console
 
 sys.exit(console())

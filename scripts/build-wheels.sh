@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # Builds wheelhouse/: one proven binary wheel of pyvora for each CPython 3.11 or newer it can
-# reach (see scripts/wheel-for.sh), and an sdist that builds and passes the same proof in a
-# clean virtual environment; `twine check` then checks them all. The interpreters are this
-# machine's (scripts/interpreters.sh), then as root those newer ones that Debian's development
-# release packages, through its folder (scripts/debian-folder.sh).
+# reach, with the binary wheels of what it needs (see scripts/wheel-for.sh), and an sdist that
+# builds and passes the same proof in a clean virtual environment; `twine check` then checks
+# them all. The interpreters are this machine's (scripts/interpreters.sh), a free-threaded
+# CPython built from its source (scripts/free-threaded-python.sh, which takes the tarball from
+# PYVORA_CPYTHON_TARBALL), then as root those newer ones that Debian's development release
+# packages, through its folder (scripts/debian-folder.sh).
 #   bash scripts/build-wheels.sh
-#   WHEEL_SUITE= bash scripts/build-wheels.sh          # this machine's interpreters only
+#   WHEEL_SUITE= bash scripts/build-wheels.sh          # no interpreters through Debian
+#   WHEEL_FREE_THREADED= bash scripts/build-wheels.sh  # no free-threaded wheel
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 suite=${WHEEL_SUITE-sid}
+free_threaded=${WHEEL_FREE_THREADED-yes}
 out=$root/wheelhouse
 mkdir -p "$out"
 rm -f "$out"/pyvora-*.whl "$out"/pyvora-*.tar.gz
@@ -32,6 +36,11 @@ for minor in 11 12 13 14 15 16 17 18 19; do
   built+=("3.$minor")
   host_python=${host_python:-$interpreter}
 done
+if [ -n "$free_threaded" ]; then
+  interpreter=$(bash scripts/free-threaded-python.sh)
+  bash scripts/wheel-for.sh "$interpreter" "$out"
+  built+=("$("$interpreter" -c 'import sys; print(f"{sys.version_info[0]}.{sys.version_info[1]}t")')")
+fi
 
 if [ -n "$suite" ] && [ "$(id -u)" -eq 0 ]; then
   debian_folder_open "$suite"
@@ -47,7 +56,7 @@ if [ -n "$suite" ] && [ "$(id -u)" -eq 0 ]; then
       debian_inside bash /root/pyvora/scripts/wheel-for.sh "python$version" /root/wheelhouse
       built+=("$version")
     done
-    cp "$debian_folder"/root/wheelhouse/pyvora-*.whl "$out/"
+    cp "$debian_folder"/root/wheelhouse/*.whl "$out/"  # with what they need
     rm -rf "$debian_folder/root/wheelhouse"
   fi
   debian_unmount_all
@@ -66,7 +75,7 @@ tools=$root/build/wheel-tools-$("$host_python" -c 'import sys; print(f"{sys.vers
 sdist=$(echo "$out"/pyvora-*.tar.gz)
 # Built from the sdist alone, in a clean environment, then the wheels' proof.
 "$host_python" -m venv "$work/sdist-venv"
-"$work/sdist-venv/bin/python" -m pip install -q --disable-pip-version-check "$sdist" >"$work/log" 2>&1 ||
+"$work/sdist-venv/bin/python" -m pip install -q --disable-pip-version-check "$sdist[numpy,plot]" >"$work/log" 2>&1 ||
   { cat "$work/log" >&2; exit 1; }
 mkdir "$work/files"
 (cd "$work" && "$work/sdist-venv/bin/python" "$root/tests/wheel/installed.py" "$work/files")

@@ -12,10 +12,13 @@
 #             the newest N of at least 16 that this distribution's package lists have
 #   debian    debootstrap, which makes the folders of other Debian releases that
 #             test-in-debian.sh and build-wheels.sh run in
+#   cpython   a C compiler and make, with the headers of OpenSSL, zlib and libffi, for the
+#             free-threaded CPython that free-threaded-python.sh builds from its source
 prerequisite_compiler=(g++)
 prerequisite_build=("${prerequisite_compiler[@]}" libgtest-dev)
 prerequisite_fuzzer_min_clang=16
 prerequisite_debian=(debootstrap)
+prerequisite_cpython=(build-essential libssl-dev zlib1g-dev libffi-dev)
 
 # Prints the Debian packages a Python interpreter (a name or a path) needs, if it is Debian's.
 prerequisite_python() {

@@ -4,6 +4,7 @@
 # summary each; a failing one prints its whole output.
 #   PYTHON=python3.12 scripts/test.sh      # another interpreter (its own venv: .venv-<version>)
 #   VENV=/path/to/venv scripts/test.sh     # a venv of your choosing
+#   PYTHON=$(bash scripts/free-threaded-python.sh) scripts/test.sh   # free-threaded CPython
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -26,7 +27,9 @@ quietly() {
   fi
 }
 
-version=$("$python" -c 'import sys; print(f"{sys.version_info[0]}.{sys.version_info[1]}")')
+# A free-threaded interpreter's version ends in "t" (3.14t), so it has a venv of its own.
+version=$("$python" -c 'import sys, sysconfig
+print(f"{sys.version_info[0]}.{sys.version_info[1]}" + ("t" if sysconfig.get_config_var("Py_GIL_DISABLED") else ""))')
 venv=${VENV:-$root/.venv-$version}
 if [ ! -x "$venv/bin/python" ]; then
   "$python" -m venv "$venv"

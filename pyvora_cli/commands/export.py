@@ -36,5 +36,7 @@ def json_pieces(path: str, samples_per_line: int | None = None) -> list[Any]:
     protocol = streams.read_protocol(path)
     try:
         return to_json(protocol, samples_per_line)
-    except ImportError as error:  # sample arrays need NumPy
+    except ImportError as error:  # sample arrays need NumPy; the JSON form itself needs msgspec
+        if error.name == "msgspec":
+            raise Trouble(f"{name_text(path)}: msgspec is needed to export: {error}") from None
         raise Trouble(f"{name_text(path)}: NumPy is needed to export sample lists: {error}") from None

@@ -165,18 +165,36 @@ limits_address_space = pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOA
                                           reason="AddressSanitizer needs an unlimited address space")
 
 # The start of a snippet run in its own interpreter (conftest.run_python) that runs short of
-# memory: limit_memory(room) leaves `room` bytes of address space above what the process uses
-# now, unlimit_memory() lifts the limit again.
+# memory: limit_memory(room) leaves about `room` bytes to allocate. It limits the address space
+# to `room` above what the process uses now, takes all that is left under the limit, including
+# what the allocators keep in reserve (a free-threaded interpreter's own reserves a large arena
+# up front, C's malloc one per thread), and gives `room` of each back. unlimit_memory() lifts
+# the limit and frees the rest.
 MEMORY_LIMIT = r"""
 import resource
+import sys
+
+_ballast = []
 
 
 def limit_memory(room=8 << 20):
     with open("/proc/self/statm") as statm:
         used = int(statm.read().split()[0]) * resource.getpagesize()
     resource.setrlimit(resource.RLIMIT_AS, (used + room, resource.RLIM_INFINITY))
+    fills = [lambda: bytearray(1 << 20)]  # the interpreter's allocator
+    if "numpy" in sys.modules:  # its arrays come from C's malloc
+        fills.append(lambda: sys.modules["numpy"].ones(1 << 17))
+    for fill in fills:
+        taken = []
+        try:
+            while True:
+                taken.append(fill())
+        except MemoryError:
+            pass
+        _ballast.extend(taken[:max(len(taken) - (room >> 20), 0)])
 
 
 def unlimit_memory():
     resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+    _ballast.clear()
 """

@@ -209,8 +209,7 @@ def test_matplotlib_is_needed_only_by_plot(session):
     script = f"""
 import sys
 sys.modules["matplotlib"] = None  # as if it were not installed
-import pyvora
-from pyvora_cli.command import main
+from pyvora_cli.entry import main
 assert main(["check", {str(session)!r}]) == 0
 sys.exit(main(["plot", {str(session)!r}]))
 """
