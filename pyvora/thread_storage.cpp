@@ -45,15 +45,19 @@ bool key_created = false;
 char ready_marker;  // any non-null value marks a thread as done
 // __cxa_get_globals is declared const: a call whose result is unused may be dropped.
 void* volatile touched_storage;
+// The probe is called through volatile pointers: a compiler may drop a plain malloc and free
+// whose memory is never used (newer GCCs do), and then no probe would ask the allocator.
+void* (*volatile probe_allocate)(std::size_t) = std::malloc;
+void (*volatile probe_free)(void*) = std::free;
 
 bool touch_storage() noexcept {
     if (!key_created) {
         if (pthread_key_create(&ready_key, nullptr) != 0) return false;
         key_created = true;
     }
-    void* probe = std::malloc(probe_size);
+    void* probe = probe_allocate(probe_size);
     if (probe == nullptr) return false;
-    std::free(probe);
+    probe_free(probe);
     touched_storage = abi::__cxa_get_globals();  // allocates the block of a thread that has none
     return pthread_setspecific(ready_key, &ready_marker) == 0;
 }
