@@ -31,21 +31,6 @@ public:
         return out;
     }
 
-    // A field name or list position added for as long as the scope lives.
-    class Scope {
-    public:
-        template <class Segment>
-        Scope(FieldPath& path, Segment segment) : path_(path) {
-            path_.push(segment);
-        }
-        ~Scope() { path_.pop(); }
-        Scope(const Scope&) = delete;
-        Scope& operator=(const Scope&) = delete;
-
-    private:
-        FieldPath& path_;
-    };
-
 private:
     struct Segment {
         std::string_view field;  // empty for a position

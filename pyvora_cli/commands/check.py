@@ -44,9 +44,9 @@ def findings_of(path: str, rules: list[Any] | None) -> tuple[list[str], list[Any
     try:
         if rules is None:
             return protocol.find_problems(), []
-        from pyvora_cli import rules as lab
+        from pyvora_cli.rules import check
 
-        return protocol.find_problems(), lab.check(protocol, rules)
+        return protocol.find_problems(), check(protocol, rules)
     except MemoryError:
         raise out_of_memory(path) from None
 
