@@ -2,7 +2,9 @@
 // TypeError texts of the contract surface.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 
 #include "pyvora/method.hpp"
 #include "pyvora/python.hpp"
@@ -28,5 +30,32 @@ void bind_arguments(const MethodSpec& decl, const ParamNames& names, PyObject* c
 // The same for a tuple and a dict (the constructor).
 void bind_arguments(const MethodSpec& decl, const ParamNames& names, PyObject* args, PyObject* kwargs,
                     PyObject** out);
+
+// The usual keyword call, bound where it is made: every keyword is one of the interned names
+// and names a parameter not given by position, and all required parameters are given. Returns
+// false for anything else, with out[0..Count) cleared, and bind_arguments then binds the call
+// or gives its exact error. Both bind an accepted call alike.
+template <std::size_t Count>
+inline bool bind_interned(const ParamNames& names, std::size_t required, PyObject* const* args,
+                          Py_ssize_t given, PyObject* kwnames, PyObject** out) {
+    const auto clear = [out] {
+        std::fill(out, out + Count, nullptr);
+        return false;
+    };
+    if (given > static_cast<Py_ssize_t>(Count)) return false;
+    std::copy(args, args + given, out);
+    const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t k = 0; k < nkw; ++k) {
+        PyObject* const name = PyTuple_GET_ITEM(kwnames, k);
+        std::size_t i = static_cast<std::size_t>(given);
+        while (i < Count && names.names[i] != name) ++i;
+        if (i == Count || out[i] != nullptr) return clear();
+        out[i] = args[given + k];
+    }
+    for (std::size_t i = 0; i < required; ++i) {
+        if (out[i] == nullptr) return clear();
+    }
+    return true;
+}
 
 }  // namespace pyvora

@@ -121,7 +121,9 @@ PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
         if (kwnames == nullptr && given >= static_cast<Py_ssize_t>(Decl.required()) &&
             given <= static_cast<Py_ssize_t>(Decl.count)) {
             std::copy(args, args + given, bound.begin());  // positional arguments only, as many as allowed
-        } else {
+        } else if (kwnames == nullptr ||
+                   !bind_interned<Decl.count>(param_names<Decl>, Decl.required(), args, given, kwnames,
+                                              bound.data())) {
             bind_arguments(Decl, param_names<Decl>, args, nargs, kwnames, bound.data());
         }
         if constexpr (Decl.on_class) {

@@ -199,6 +199,10 @@ def test_keywords_bind_by_text_too(name):
     p.set_amplitude_source(**{name("coil"): Coil.B1, name("index"): 3, name("external"): True})
     expected.set_amplitude_source(Coil.B1, 3, True)
     assert p.to_bytes() == expected.to_bytes()
+    # A written keyword first, then one found by text only.
+    mixed = Protocol()
+    mixed.set_amplitude_source(coil=Coil.B1, **{name("index"): 3, "external": True})
+    assert mixed.to_bytes() == expected.to_bytes()
     with pytest.raises(TypeError, match=r"^Protocol.set_amplitude_source\(\) got multiple values for argument 'coil'$"):
         p.set_amplitude_source(Coil.A1, **{name("coil"): Coil.A1})
     with pytest.raises(TypeError, match=r"got an unexpected keyword argument 'coils'$"):
