@@ -11,6 +11,3 @@ set(CMAKE_AR "${CMAKE_CURRENT_LIST_DIR}/zig/ar" CACHE FILEPATH "" FORCE)
 set(CMAKE_RANLIB "${CMAKE_CURRENT_LIST_DIR}/zig/ranlib" CACHE FILEPATH "" FORCE)
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-Wl,--version-script=${CMAKE_CURRENT_LIST_DIR}/module-exports.map -s")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "${CMAKE_SHARED_LINKER_FLAGS_INIT}")
-# clang's inliner leaves protocols::require (a check whose failure throws) out of line where g++
-# inlines it: the strided sample loop then makes two calls per sample, four times slower.
-set(CMAKE_CXX_FLAGS_INIT "-mllvm -inline-threshold=1000")

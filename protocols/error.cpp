@@ -14,4 +14,8 @@ std::string_view name_of(VORAError e) noexcept {
     return i < names.size() ? names[i] : std::string_view("Unknown");
 }
 
+void fail_requirement(const char* condition, std::source_location where) {
+    throw Failure(std::string("assertion failed: ") + condition, where);
+}
+
 }  // namespace protocols

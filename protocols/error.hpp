@@ -38,10 +38,15 @@ private:
     std::source_location where_;
 };
 
+// Throws the Failure of a condition that did not hold. Kept out of line and cold, so that
+// require itself is a test and a branch that every compiler inlines into hot loops.
+[[noreturn, gnu::cold, gnu::noinline]] void fail_requirement(const char* condition,
+                                                             std::source_location where);
+
 // Stops the operation with "assertion failed: <condition>" when the condition does not hold.
 inline void require(bool holds, const char* condition,
                     std::source_location where = std::source_location::current()) {
-    if (!holds) throw Failure(std::string("assertion failed: ") + condition, where);
+    if (!holds) [[unlikely]] fail_requirement(condition, where);
 }
 
 // The message of an internal failure that built-in values cannot cause.
