@@ -92,6 +92,7 @@ std::size_t avx2(const std::uint8_t*& cursor, const std::uint8_t* end, std::int1
                  Findings& found) noexcept {
     return read_blocks<Avx2>(cursor, end, out, n, found);
 }
+
 }  // namespace encoding::runs
 PYVORA_END_TARGET_REGION
 #else

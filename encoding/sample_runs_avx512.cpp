@@ -60,6 +60,7 @@ std::size_t avx512(const std::uint8_t*& cursor, const std::uint8_t* end, std::in
                    Findings& found) noexcept {
     return read_blocks<Avx512>(cursor, end, out, n, found);
 }
+
 }  // namespace encoding::runs
 PYVORA_END_TARGET_REGION
 #else
