@@ -9,6 +9,19 @@
 #include <cstdint>
 #include <string_view>
 
+// A target region: the functions defined between PYVORA_TARGET_REGION("isa,...") and
+// PYVORA_END_TARGET_REGION are compiled for those instructions, templates and their
+// instantiations included, which a target attribute on each function cannot give a template
+// shared by several ways.
+#define PYVORA_PRAGMA(text) _Pragma(#text)
+#if defined(__clang__)
+#define PYVORA_TARGET_REGION(isa) PYVORA_PRAGMA(clang attribute push(__attribute__((target(isa))), apply_to = function))
+#define PYVORA_END_TARGET_REGION _Pragma("clang attribute pop")
+#else
+#define PYVORA_TARGET_REGION(isa) _Pragma("GCC push_options") PYVORA_PRAGMA(GCC target(isa))
+#define PYVORA_END_TARGET_REGION _Pragma("GCC pop_options")
+#endif
+
 namespace encoding {
 
 // Slowest first. `scalar` runs anywhere; `ssse3` reads a 12-byte window per step, two

@@ -10,85 +10,63 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
-#endif
+
+PYVORA_TARGET_REGION("avx2,avx512f,avx512bw,avx512vl,avx512vbmi2,popcnt")
+#include "encoding/sample_blocks.hpp"
 
 namespace encoding::runs {
-
-#if defined(__x86_64__)
-#define PYVORA_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vl,avx512vbmi2,popcnt")))
-
 namespace {
 
-constexpr unsigned width = 32;
+struct Avx512 {
+    static constexpr unsigned width = 32;
+    std::uint32_t bad = 0;
+    std::uint32_t odd = 0;  // a bit for each negative sample
 
-struct Block {
-    std::uint32_t continuation;  // bytes with the continuation bit
-    unsigned count;              // varints ended
+    inline __attribute__((always_inline)) Block block(const std::uint8_t* q, std::int16_t* out) {
+        const __m256i r0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+        const __m256i r1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q - 1));
+        const __m256i r2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q - 2));
+        const auto m0 = static_cast<std::uint32_t>(_mm256_movepi8_mask(r0));
+        const auto m1 = static_cast<std::uint32_t>(_mm256_movepi8_mask(r1));
+        const auto m2 = static_cast<std::uint32_t>(_mm256_movepi8_mask(r2));
+        const __m512i low7 = _mm512_set1_epi16(0x7f);
+        const __m512i w0 = _mm512_and_si512(_mm512_cvtepu8_epi16(r0), low7);
+        const __m512i w1 = _mm512_and_si512(_mm512_cvtepu8_epi16(r1), low7);
+        const __m512i w2 = _mm512_and_si512(_mm512_cvtepu8_epi16(r2), low7);
+        // A varint ending here of two bytes, and of three (its top bits beyond 16 fall away).
+        const __m512i two = _mm512_or_si512(w1, _mm512_slli_epi16(w0, 7));
+        const __m512i three = _mm512_or_si512(w2, _mm512_slli_epi16(two, 7));
+        const std::uint32_t continued1 = m1, continued2 = m1 & m2;
+        const __m512i z = _mm512_mask_mov_epi16(_mm512_mask_mov_epi16(w0, continued1, two), continued2, three);
+        const std::uint32_t ends = ~m0;
+        odd |= static_cast<std::uint32_t>(_mm512_mask_test_epi16_mask(ends, z, _mm512_set1_epi16(1)));
+        const __m512i value = _mm512_xor_si512(_mm512_srli_epi16(z, 1),
+                                               _mm512_sub_epi16(_mm512_setzero_si512(),
+                                                                _mm512_and_si512(z, _mm512_set1_epi16(1))));
+        // Packed in a register, then stored: packing straight to memory is slow on some processors.
+        _mm512_storeu_si512(out, _mm512_maskz_compress_epi16(ends, value));
+        const auto zeros = static_cast<std::uint32_t>(_mm256_cmpeq_epi8_mask(r0, _mm256_setzero_si256()));
+        const auto above3 = static_cast<std::uint32_t>(_mm256_cmpgt_epu8_mask(r0, _mm256_set1_epi8(3)));
+        bad |= static_cast<std::uint32_t>(malformed(continued1, continued2, zeros, above3));
+        return {m0, static_cast<unsigned>(std::popcount(ends))};
+    }
+
+    std::uint32_t odd_bit() const { return odd != 0 ? 1u : 0u; }
 };
-
-// The block of 32 bytes at q (q[-2] and q[-1] readable): its samples to out (32 written, the
-// first `count` of them real), its malformed forms to bad, its negative samples to odd.
-PYVORA_AVX512 inline __attribute__((always_inline)) Block block(const std::uint8_t* q, std::int16_t* out,
-                                                                 std::uint32_t& bad, std::uint32_t& odd) {
-    const __m256i r0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
-    const __m256i r1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q - 1));
-    const __m256i r2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q - 2));
-    const auto m0 = static_cast<std::uint32_t>(_mm256_movepi8_mask(r0));
-    const auto m1 = static_cast<std::uint32_t>(_mm256_movepi8_mask(r1));
-    const auto m2 = static_cast<std::uint32_t>(_mm256_movepi8_mask(r2));
-    const __m512i low7 = _mm512_set1_epi16(0x7f);
-    const __m512i w0 = _mm512_and_si512(_mm512_cvtepu8_epi16(r0), low7);
-    const __m512i w1 = _mm512_and_si512(_mm512_cvtepu8_epi16(r1), low7);
-    const __m512i w2 = _mm512_and_si512(_mm512_cvtepu8_epi16(r2), low7);
-    // A varint ending here of two bytes, and of three (its top bits beyond 16 fall away).
-    const __m512i two = _mm512_or_si512(w1, _mm512_slli_epi16(w0, 7));
-    const __m512i three = _mm512_or_si512(w2, _mm512_slli_epi16(two, 7));
-    const std::uint32_t continued1 = m1, continued2 = m1 & m2;
-    const __m512i z = _mm512_mask_mov_epi16(_mm512_mask_mov_epi16(w0, continued1, two), continued2, three);
-    const std::uint32_t ends = ~m0;
-    odd |= static_cast<std::uint32_t>(_mm512_mask_test_epi16_mask(ends, z, _mm512_set1_epi16(1)));
-    const __m512i value = _mm512_xor_si512(_mm512_srli_epi16(z, 1),
-                                           _mm512_sub_epi16(_mm512_setzero_si512(),
-                                                            _mm512_and_si512(z, _mm512_set1_epi16(1))));
-    // Packed in a register, then stored: packing straight to memory is slow on some processors.
-    _mm512_storeu_si512(out, _mm512_maskz_compress_epi16(ends, value));
-    const auto zeros = static_cast<std::uint32_t>(_mm256_cmpeq_epi8_mask(r0, _mm256_setzero_si256()));
-    const auto above3 = static_cast<std::uint32_t>(_mm256_cmpgt_epu8_mask(r0, _mm256_set1_epi8(3)));
-    bad |= static_cast<std::uint32_t>(malformed(continued1, continued2, zeros, above3));
-    return {m0, static_cast<unsigned>(std::popcount(ends))};
-}
 
 }  // namespace
 
-PYVORA_AVX512 std::size_t avx512(const std::uint8_t*& cursor, const std::uint8_t* end, std::int16_t* out,
-                                 std::size_t n, Findings& found) noexcept {
-    // Every step writes 32 lanes and may end 32 varints: steps run while that many samples are
-    // still wanted, so every varint ended belongs to the run.
-    if (n < width || end - cursor < static_cast<std::ptrdiff_t>(width)) return 0;
-    std::uint32_t bad = 0, odd = 0;
-    // The first block is read from a copy behind two zero bytes: the bytes before the run are
-    // not its own (and may not be there), and a zero byte continues nothing.
-    std::uint8_t first[2 + width] = {};
-    std::memcpy(first + 2, cursor, width);
-    Block last = block(first + 2, out, bad, odd);
-    std::size_t done = last.count;
-    const std::uint8_t* q = cursor + width;
-    while (n - done >= width && end - q >= static_cast<std::ptrdiff_t>(width)) {
-        last = block(q, out + done, bad, odd);
-        done += last.count;
-        q += width;
-    }
-    cursor = after_last_end<width>(q, last.continuation);
-    found.bad |= bad;
-    found.odd |= odd != 0 ? 1u : 0u;
-    return done;
+std::size_t avx512(const std::uint8_t*& cursor, const std::uint8_t* end, std::int16_t* out, std::size_t n,
+                   Findings& found) noexcept {
+    return read_blocks<Avx512>(cursor, end, out, n, found);
 }
 
-#undef PYVORA_AVX512
+}  // namespace encoding::runs
+PYVORA_END_TARGET_REGION
 #else
+namespace encoding::runs {
 std::size_t avx512(const std::uint8_t*&, const std::uint8_t*, std::int16_t*, std::size_t, Findings&) noexcept {
     return 0;
 }
-#endif
-
 }  // namespace encoding::runs
+#endif

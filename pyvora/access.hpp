@@ -33,36 +33,31 @@ private:
     std::atomic<std::intptr_t> flag_{0};
 };
 
-class SharedAccess {
+// Holds the state shared or exclusively for its lifetime; refused, it raises RuntimeError with
+// the message of the holding that stands in the way.
+template <bool exclusive>
+class Access {
 public:
-    explicit SharedAccess(AccessState& state) : state_(state) {
-        if (!state_.try_shared()) {
-            PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+    explicit Access(AccessState& state) : state_(state) {
+        if (!(exclusive ? state_.try_exclusive() : state_.try_shared())) {
+            PyErr_SetString(PyExc_RuntimeError, exclusive ? "Already borrowed" : "Already mutably borrowed");
             throw PythonError{};
         }
     }
-    ~SharedAccess() { state_.release_shared(); }
-    SharedAccess(const SharedAccess&) = delete;
-    SharedAccess& operator=(const SharedAccess&) = delete;
+    ~Access() {
+        if constexpr (exclusive) {
+            state_.release_exclusive();
+        } else {
+            state_.release_shared();
+        }
+    }
+    Access(const Access&) = delete;
+    Access& operator=(const Access&) = delete;
 
 private:
     AccessState& state_;
 };
-
-class ExclusiveAccess {
-public:
-    explicit ExclusiveAccess(AccessState& state) : state_(state) {
-        if (!state_.try_exclusive()) {
-            PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
-            throw PythonError{};
-        }
-    }
-    ~ExclusiveAccess() { state_.release_exclusive(); }
-    ExclusiveAccess(const ExclusiveAccess&) = delete;
-    ExclusiveAccess& operator=(const ExclusiveAccess&) = delete;
-
-private:
-    AccessState& state_;
-};
+using SharedAccess = Access<false>;
+using ExclusiveAccess = Access<true>;
 
 }  // namespace pyvora

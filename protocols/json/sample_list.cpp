@@ -15,64 +15,46 @@ namespace {
 
 constexpr std::uint64_t bytes_of(std::uint8_t b) { return 0x0101010101010101ULL * b; }
 
-// 64 bytes of text as two bit masks, bit i for byte i: the commas, and the bytes that are
-// neither a comma nor a digit.
-struct Block {
-    std::uint64_t commas = 0;
-    std::uint64_t others = 0;
+// Two bit masks over 64 bytes of text, bit i for byte i. Of the samples: the commas, and the
+// bytes that are neither a comma nor a digit. Of the line breaks: the line feeds, and the
+// blanks (line feeds and spaces). Each is its own instantiation, so that a block of plain
+// samples is never asked about line breaks.
+enum class Marks { samples, breaks };
+struct Masks {
+    std::uint64_t first = 0;
+    std::uint64_t second = 0;
 };
 
-Block classify(const char* p) noexcept {
-    Block b;
+template <Marks marks>
+Masks classify(const char* p) noexcept {
+    Masks m;
 #if defined(__SSE2__)
-    const __m128i comma = _mm_set1_epi8(',');
-    const __m128i zero = _mm_set1_epi8('0');
-    const __m128i nine = _mm_set1_epi8(9);
     for (int k = 0; k < 4; ++k) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-        const __m128i is_comma = _mm_cmpeq_epi8(v, comma);
-        const __m128i d = _mm_sub_epi8(v, zero);
-        const __m128i is_digit = _mm_cmpeq_epi8(_mm_min_epu8(d, nine), d);
-        const auto commas = static_cast<std::uint64_t>(_mm_movemask_epi8(is_comma));
-        const auto known = static_cast<std::uint64_t>(_mm_movemask_epi8(_mm_or_si128(is_comma, is_digit)));
-        b.commas |= commas << (16 * k);
-        b.others |= (~known & 0xFFFF) << (16 * k);
+        __m128i first, second;
+        if constexpr (marks == Marks::samples) {
+            first = _mm_cmpeq_epi8(v, _mm_set1_epi8(','));
+            const __m128i d = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+            const __m128i is_digit = _mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(9)), d);
+            second = _mm_or_si128(first, is_digit);  // the known bytes, inverted below
+        } else {
+            first = _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'));
+            second = _mm_or_si128(first, _mm_cmpeq_epi8(v, _mm_set1_epi8(' ')));
+        }
+        m.first |= static_cast<std::uint64_t>(_mm_movemask_epi8(first)) << (16 * k);
+        m.second |= static_cast<std::uint64_t>(_mm_movemask_epi8(second)) << (16 * k);
     }
 #else
     for (int i = 0; i < 64; ++i) {
         const auto c = static_cast<unsigned char>(p[i]);
-        b.commas |= static_cast<std::uint64_t>(c == ',') << i;
-        b.others |= static_cast<std::uint64_t>(c != ',' && c - '0' > 9) << i;
+        const bool first = marks == Marks::samples ? c == ',' : c == '\n';
+        const bool second = marks == Marks::samples ? c == ',' || static_cast<unsigned>(c - '0') <= 9 : c == '\n' || c == ' ';
+        m.first |= static_cast<std::uint64_t>(first) << i;
+        m.second |= static_cast<std::uint64_t>(second) << i;
     }
 #endif
-    return b;
-}
-
-// The line feeds of 64 bytes of text, and the blanks: the line feeds and the spaces.
-struct Breaks {
-    std::uint64_t feeds = 0;
-    std::uint64_t blanks = 0;
-};
-
-Breaks breaks(const char* p) noexcept {
-    Breaks b;
-#if defined(__SSE2__)
-    const __m128i feed = _mm_set1_epi8('\n');
-    const __m128i space = _mm_set1_epi8(' ');
-    for (int k = 0; k < 4; ++k) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-        const __m128i is_feed = _mm_cmpeq_epi8(v, feed);
-        const __m128i is_blank = _mm_or_si128(is_feed, _mm_cmpeq_epi8(v, space));
-        b.feeds |= static_cast<std::uint64_t>(_mm_movemask_epi8(is_feed)) << (16 * k);
-        b.blanks |= static_cast<std::uint64_t>(_mm_movemask_epi8(is_blank)) << (16 * k);
-    }
-#else
-    for (int i = 0; i < 64; ++i) {
-        b.feeds |= static_cast<std::uint64_t>(p[i] == '\n') << i;
-        b.blanks |= static_cast<std::uint64_t>(p[i] == '\n' || p[i] == ' ') << i;
-    }
-#endif
-    return b;
+    if constexpr (marks == Marks::samples) m.second = ~m.second;
+    return m;
 }
 
 bool is_blank(char c) noexcept { return c == '\n' || c == ' '; }
@@ -111,7 +93,7 @@ std::size_t sample_list_length(std::string_view text) noexcept {
     std::size_t commas = 0;
     const char* p = text.data();
     const char* const end = text.data() + text.size();
-    for (; end - p >= 64; p += 64) commas += static_cast<std::size_t>(std::popcount(classify(p).commas));
+    for (; end - p >= 64; p += 64) commas += static_cast<std::size_t>(std::popcount(classify<Marks::samples>(p).first));
     return commas + static_cast<std::size_t>(std::count(p, end, ',')) + 1;
 }
 
@@ -134,9 +116,8 @@ bool read_sample_list(std::string_view text, std::span<std::int16_t> out) noexce
     };
     // Whole blocks, while 8 bytes past each of their commas are still in the text.
     for (const char* block = start; end - block >= 64 + 8 && bad == 0; block += 64) {
-        const Block b = classify(block);
-        std::uint64_t commas = b.commas;
-        if (b.others == 0) {
+        auto [commas, others] = classify<Marks::samples>(block);
+        if (others == 0) {
             for (; commas != 0; commas &= commas - 1) {
                 if (!take(block + std::countr_zero(commas))) return false;
             }
@@ -144,15 +125,15 @@ bool read_sample_list(std::string_view text, std::span<std::int16_t> out) noexce
         }
         // A line break is a line feed and the spaces after it, right after the "[" or a comma;
         // the sample begins after it (the block before may have held the break's start).
-        const Breaks l = breaks(block);
-        const std::uint64_t starts = l.blanks & ~((l.blanks << 1) | is_blank(block[-1]));
-        bad |= (b.others & ~l.blanks) | (starts ^ l.feeds) | (starts & ~((commas << 1) | opens_sample(block[-1])));
+        const auto [feeds, blanks] = classify<Marks::breaks>(block);
+        const std::uint64_t starts = blanks & ~((blanks << 1) | is_blank(block[-1]));
+        bad |= (others & ~blanks) | (starts ^ feeds) | (starts & ~((commas << 1) | opens_sample(block[-1])));
         for (; commas != 0; commas &= commas - 1) {
-            const std::uint64_t before = l.blanks & ((commas & (~commas + 1)) - 1);
+            const std::uint64_t before = blanks & ((commas & (~commas + 1)) - 1);
             if (before != 0) start = std::max(start, after_highest(block, before));
             if (!take(block + std::countr_zero(commas))) return false;
         }
-        if (l.blanks != 0) start = std::max(start, after_highest(block, l.blanks));
+        if (blanks != 0) start = std::max(start, after_highest(block, blanks));
     }
     if (bad != 0) return false;
     // The rest, byte by byte. Six digits are already too many: the largest sample has five.
