@@ -11,3 +11,13 @@ set(CMAKE_AR "${CMAKE_CURRENT_LIST_DIR}/zig/ar" CACHE FILEPATH "" FORCE)
 set(CMAKE_RANLIB "${CMAKE_CURRENT_LIST_DIR}/zig/ranlib" CACHE FILEPATH "" FORCE)
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-Wl,--version-script=${CMAKE_CURRENT_LIST_DIR}/module-exports.map -s")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "${CMAKE_SHARED_LINKER_FLAGS_INIT}")
+# Debian's Python headers: pyconfig.h includes its architecture's half by a path under
+# /usr/include (<x86_64-linux-gnu/python3.X/pyconfig.h>), which zig's compiler does not search,
+# as it has its own headers for the old glibc. A folder holding that one name reaches it without
+# the host's newer libc headers.
+if(IS_DIRECTORY /usr/include/x86_64-linux-gnu)
+  file(MAKE_DIRECTORY "${CMAKE_BINARY_DIR}/zig-multiarch")
+  file(CREATE_LINK /usr/include/x86_64-linux-gnu "${CMAKE_BINARY_DIR}/zig-multiarch/x86_64-linux-gnu"
+       SYMBOLIC)
+  string(APPEND CMAKE_CXX_FLAGS_INIT " -isystem ${CMAKE_BINARY_DIR}/zig-multiarch")
+endif()

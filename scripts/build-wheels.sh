@@ -52,6 +52,8 @@ if [ -n "$suite" ] && [ "$(id -u)" -eq 0 ]; then
   if [ ${#newer[@]} -gt 0 ]; then
     echo "== Debian $suite for Python ${newer[*]}"
     debian_folder_checkout "$root"
+    # Only this run's wheels go out: an interrupted run may have left others there.
+    rm -rf "$debian_folder/root/wheelhouse"
     for version in "${newer[@]}"; do
       debian_inside bash /root/pyvora/scripts/wheel-for.sh "python$version" /root/wheelhouse
       built+=("$version")

@@ -4,8 +4,9 @@
 # prints the one command that installs them.
 #
 #   build     g++ (C++20, 12 or newer) for the module and the C++ tests, with the AddressSanitizer
-#             and UndefinedBehaviorSanitizer runtimes sanitize.sh uses (g++ brings them; a
-#             wheel needs only g++); libgtest-dev (GoogleTest) for the C++ tests
+#             and UndefinedBehaviorSanitizer runtimes sanitize.sh uses (g++ brings them; try.sh
+#             needs only g++); libgtest-dev (GoogleTest) for the C++ tests. The wheels
+#             (wheel-for.sh) need no compiler here: zig's toolchain comes from PyPI
 #   python    a Debian interpreter keeps venv and its C headers in packages of their own:
 #             python3.X-dev and python3.X-venv (python3-dev, python3-venv for python3)
 #   fuzzer    clang-N with libFuzzer and its runtimes libclang-rt-N-dev, for the decoder fuzzer:

@@ -16,8 +16,10 @@ python=${1:?usage: scripts/wheel-for.sh PYTHON OUTDIR}
 outdir=$(mkdir -p "${2:?usage: scripts/wheel-for.sh PYTHON OUTDIR}" && cd "$2" && pwd)
 
 source "$root/scripts/prerequisites.sh"
-# shellcheck disable=SC2046  # the interpreter's packages are words
-require_packages wheel-for.sh "${prerequisite_compiler[@]}" $(prerequisite_python "$python")
+# No compiler: the build's toolchain is zig's, from PyPI, with its own C++ library and linker.
+python_packages=$(prerequisite_python "$python")
+# shellcheck disable=SC2086  # the interpreter's packages are words
+[ -z "$python_packages" ] || require_packages wheel-for.sh $python_packages
 
 version=$("$python" -c 'import sys; print(f"{sys.version_info[0]}.{sys.version_info[1]}")')
 abi=$("$python" -c 'import sys, sysconfig
@@ -43,9 +45,11 @@ zig=$("$tools/bin/python" -c 'import os, ziglang; print(os.path.join(os.path.dir
 
 started=$SECONDS
 echo "== wheel for Python $version"
-# An isolated build (the build requirements fresh from the index) in a build directory of its
+# An isolated build (the build requirements fresh from the index, as binary wheels only: NumPy
+# built from its source would need a compiler and most of an hour) in a build directory of its
 # own, apart from the test command's.
-quietly env PYVORA_ZIG="$zig" "$tools/bin/python" -m build --wheel --outdir "$work/raw" \
+quietly env PYVORA_ZIG="$zig" PIP_ONLY_BINARY=:all: \
+  "$tools/bin/python" -m build --wheel --outdir "$work/raw" \
   -C build-dir="build/wheel-zig/{wheel_tag}" \
   -C cmake.define.CMAKE_TOOLCHAIN_FILE="$root/cmake/zig-toolchain.cmake" .
 raw=$(echo "$work"/raw/pyvora-*.whl)
@@ -62,8 +66,13 @@ echo "   $(basename "$wheel") (built and repaired in $((SECONDS - started))s)"
 # or older (RHEL 8), as pyvora's own reaches further back.
 platforms=()
 for minor in $(seq 17 28); do platforms+=(--platform "manylinux_2_${minor}_x86_64"); done
-quietly "$tools/bin/python" -m pip download --disable-pip-version-check --only-binary :all: \
-  "${platforms[@]}" --dest "$outdir" "$wheel[numpy,plot]"
+if ! quietly "$tools/bin/python" -m pip download --disable-pip-version-check --only-binary :all: \
+       "${platforms[@]}" --dest "$outdir" "$wheel[numpy,plot]"; then
+  echo "wheel-for.sh: pip found no binary wheel for Python $version (glibc 2.28 or older) of what" \
+       "is named above; without it the wheelhouse cannot install offline, and none is built" \
+       "from source" >&2
+  exit 1
+fi
 
 started=$SECONDS
 # PATH holds the fresh environment only: no compiler can be found, so nothing is built.
