@@ -28,18 +28,14 @@ PyObject* largest_step(PyObject*, PyObject* samples) {
     });
 }
 
-PyMethodDef definition = {
+}  // namespace
+
+PyMethodDef largest_step_definition = {
     "_largest_step", largest_step, METH_O,
     "_largest_step(samples, /)\n--\n\n"
     "(i, step): the largest difference between neighbouring samples of a contiguous buffer\n"
     "of native int16 samples, and the first i where it occurs (between i and i + 1);\n"
     "(0, 0) for fewer than two. For a lab's rules.",
 };
-
-PyObject* function = nullptr;  // kept for the process
-
-}  // namespace
-
-PyObject* largest_step_function(PyObject* module) { return module_function(function, definition, module); }
 
 }  // namespace pyvora

@@ -7,7 +7,6 @@ namespace pyvora {
 
 // pyvora._largest_step(samples): (i, step), the largest difference between neighbouring samples
 // and the first position where it occurs, of a contiguous buffer of native int16 samples.
-// Created once, bound to the module.
-PyObject* largest_step_function(PyObject* module);
+extern PyMethodDef largest_step_definition;
 
 }  // namespace pyvora

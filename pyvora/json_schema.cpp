@@ -15,16 +15,12 @@ PyObject* json_schema(PyObject*, PyObject*) {
     });
 }
 
-PyMethodDef definition = {
+}  // namespace
+
+PyMethodDef json_schema_definition = {
     "_json_schema", json_schema, METH_NOARGS,
     "_json_schema()\n--\n\n"
     "The JSON Schema of the JSON form of a protocol, as a str. For the command's shipped schema.",
 };
-
-PyObject* function = nullptr;  // kept for the process
-
-}  // namespace
-
-PyObject* json_schema_function(PyObject* module) { return module_function(function, definition, module); }
 
 }  // namespace pyvora

@@ -5,7 +5,7 @@
 
 namespace pyvora {
 
-// pyvora._json_schema(): the schema as a str. Created once, bound to the module.
-PyObject* json_schema_function(PyObject* module);
+// pyvora._json_schema(): the schema as a str.
+extern PyMethodDef json_schema_definition;
 
 }  // namespace pyvora

@@ -28,6 +28,14 @@ PyObject* add_class(PyObject* module, const char* name, PyObject* (*create)()) {
     return module;
 }
 
+// A function of the module under the name its definition gives; the module holds it, and the
+// module is kept for the process.
+void add_function(PyObject* module, PyMethodDef& definition) {
+    Ref name = check(PyModule_GetNameObject(module));
+    Ref function = check(PyCFunction_NewEx(&definition, nullptr, name.get()));
+    check_status(PyModule_AddObjectRef(module, definition.ml_name, function.get()));
+}
+
 PyObject* initialise() {
     return guard([]() -> PyObject* {
         const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
@@ -52,11 +60,11 @@ PyObject* initialise() {
         check_status(PyModule_AddObjectRef(module.get(), "_protocol_from_bytes",
                                            restore_function(module.get())));
         check_status(PyModule_AddObjectRef(module.get(), "_enum_member", enum_member_function(module.get())));
-        check_status(PyModule_AddObjectRef(module.get(), "_read_sample_list", sample_list_function(module.get())));
-        check_status(PyModule_AddObjectRef(module.get(), "_value_text", value_text_function(module.get())));
+        add_function(module.get(), read_sample_list_definition);
+        add_function(module.get(), value_text_definition);
         check_status(PyModule_AddObjectRef(module.get(), "_LIMITS", limits_dict().get()));
-        check_status(PyModule_AddObjectRef(module.get(), "_json_schema", json_schema_function(module.get())));
-        check_status(PyModule_AddObjectRef(module.get(), "_largest_step", largest_step_function(module.get())));
+        add_function(module.get(), json_schema_definition);
+        add_function(module.get(), largest_step_definition);
         check_status(PyModule_AddStringConstant(module.get(), "__version__", PYVORA_VERSION));
         owning_interpreter = interpreter;
         cached_module = Py_NewRef(module.get());  // kept for the life of the process

@@ -25,17 +25,13 @@ PyObject* read_sample_list(PyObject*, PyObject* text) {
     });
 }
 
-PyMethodDef definition = {
+}  // namespace
+
+PyMethodDef read_sample_list_definition = {
     "_read_sample_list", read_sample_list, METH_O,
     "_read_sample_list(text, /)\n--\n\n"
     "The samples of a JSON sample list spelt as 'pyvora export' writes it, as bytes of\n"
     "native int16; None for any other spelling. For the command's JSON reader.",
 };
-
-PyObject* function = nullptr;  // kept for the process
-
-}  // namespace
-
-PyObject* sample_list_function(PyObject* module) { return module_function(function, definition, module); }
 
 }  // namespace pyvora

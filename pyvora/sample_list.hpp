@@ -6,7 +6,7 @@
 namespace pyvora {
 
 // pyvora._read_sample_list(text): the samples of a JSON sample list spelt as export writes it,
-// as bytes of native int16, or None for any other spelling. Created once, bound to the module.
-PyObject* sample_list_function(PyObject* module);
+// as bytes of native int16, or None for any other spelling.
+extern PyMethodDef read_sample_list_definition;
 
 }  // namespace pyvora

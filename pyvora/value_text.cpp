@@ -41,19 +41,15 @@ PyObject* value_text(PyObject*, PyObject* value) {
     });
 }
 
-PyMethodDef definition = {
-    "_value_text", value_text, METH_O,
-    "_value_text(value, /)\n--\n\n"
-    "The text of a bool, int, float or str as the text form writes it. For the command.",
-};
-
-PyObject* function = nullptr;  // kept for the process
-
 void set(PyObject* dict, const char* name, Ref value) { check_status(PyDict_SetItemString(dict, name, value.get())); }
 
 }  // namespace
 
-PyObject* value_text_function(PyObject* module) { return module_function(function, definition, module); }
+PyMethodDef value_text_definition = {
+    "_value_text", value_text, METH_O,
+    "_value_text(value, /)\n--\n\n"
+    "The text of a bool, int, float or str as the text form writes it. For the command.",
+};
 
 Ref limits_dict() {
     Ref dict = check(PyDict_New());

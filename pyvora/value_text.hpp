@@ -7,8 +7,7 @@
 namespace pyvora {
 
 // pyvora._value_text(value): the text of a bool, int, float or str as the text form writes it.
-// Created once, bound to the module.
-PyObject* value_text_function(PyObject* module);
+extern PyMethodDef value_text_definition;
 
 // pyvora._LIMITS: a new dict of the protocol's limits by name.
 Ref limits_dict();
