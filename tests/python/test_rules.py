@@ -1,13 +1,15 @@
 """A lab's rules (pyvora_cli.rules): what a rules file may say, and what it finds in a protocol."""
 
+import hashlib
 import json
+import subprocess
 from pathlib import Path
 
 import numpy as np
 import pytest
 
 from pyvora import Protocol
-from helpers import run, write
+from helpers import COMMAND, run, write
 from pyvora_cli import rules
 
 EXAMPLE = Path(__file__).parents[2] / "docs" / "study-rules.toml"
@@ -33,6 +35,23 @@ def rule(**keys):
     (rule(path='"intensity"', max=0.2, message='"two\\nlines"'), 5, "'message' must be one line"),
     ('[[rule]]\nname = "r"\npath = "intensity"\nmax = 0.2\n[other]\n', 5, "unknown key 'other'"),
     ("[[rule]\n", 1, "not TOML"),
+    # a rule's header and sub-tables in each form TOML allows
+    ('[["rule"]]\nname = "r"\npath = "intensity"\nmax = 0.2\n[[rule]]\nname = "s"\npath = "x"\nmax = 1\n', 7, "names no field"),
+    (rule(path='"intensity"', max=0.2) + "[rule.sub]\nx = 1\n", 5, "unknown key 'sub'"),
+    (rule(path='"intensity"', max=0.2) + "sub.x = 1\n", 5, "unknown key 'sub'"),
+    # boundaries of the conditions
+    (rule(path='"signals[*].samples"', ends_within=0.1, edge_samples=0), 5, "'edge_samples' must be a whole number"),
+    (rule(path='"signals[*].samples"', max_step=1.5), 4, "from 0 to 1"),
+    (rule(path='"signals[*].samples"', ends_within=-0.1), 4, "from 0 to 1"),
+    (rule(path='"signals[*].samples"', ends_within="nan"), 4, "must be a finite number"),
+    (rule(path='"signals[*].samples"', ends_within="9" * 400), 4, "from 0 to 1"),
+    (rule(path='"signals[*].samples"', max_step=0.1, edge_samples=3), 5, "goes with 'ends_within'"),
+    (rule(path='"intensity"', max="nan"), 4, "must be a finite number"),
+    (rule(path='"intensity"', min="-inf"), 4, "must be a finite number"),
+    (rule(path='"intensity"', min=2, max=1), 4, "'min' is above 'max'"),
+    # what Python cannot read back is refused at its line too
+    (rule(path='"intensity"', max="[" * 2000 + "]" * 2000), 4, "nested too deeply"),
+    (rule(path='"intensity"', max="1" * 5000), 4, "too many digits"),
 ])
 def test_an_invalid_rules_file_names_its_line_and_what_is_wrong(text, line, what):
     with pytest.raises(rules.RulesError) as caught:
@@ -59,14 +78,14 @@ def test_findings_name_rule_level_path_and_message():
     assert str(findings[0]) == ('error: intensity: 0.3 is above the maximum 0.2: the ethics approval allows an '
                                 'intensity of at most 0.2 (rule "approval 2026-14: intensity")')
     assert [f.detail for f in findings[3:5]] == [
-        "sample 10 is 32767, more than 0.01 of full scale from 0 (the first and last 50)",
-        "a step of 32767 between samples 9 and 10 is more than 0.05 of full scale"]
+        "sample 10 (0.002 s) is 32767, more than 0.01 of full scale from 0 (the first and last 50)",
+        "a step of 32767 between samples 9 and 10 (0.0018 s and 0.002 s) is more than 0.05 of full scale"]
     # Without a message a finding says what the rule asks; a pattern that matches nothing finds nothing.
     plain = rules.parse(rule(path='"signals[*].samples"', ends_within=0.01, edge_samples=11) +
                         rule(path='"signals[*].a_idx"', max=0))
     [edge] = rules.check(p, plain)
     assert (edge.detail, edge.message) == (
-        "sample 10 is 32767, more than 0.01 of full scale from 0 (the first and last 11)",
+        "sample 10 (0.002 s) is 32767, more than 0.01 of full scale from 0 (the first and last 11)",
         "must start and end within 0.01 of full scale")
 
 
@@ -83,7 +102,8 @@ def test_check_with_rules_reports_findings_and_exits_by_level(tmp_path):
     assert result.returncode == 1 and f"{high}: error: intensity: 0.4 is above the maximum 0.3: at most 0.3" in result.stdout
     [line] = run("check", "--json", "--rules", str(study), high).stdout.splitlines()[:1]
     assert json.loads(line)["findings"][0] == {"rule": "r", "level": "error", "path": "intensity",
-                                               "message": "at most 0.3", "detail": "0.4 is above the maximum 0.3"}
+                                               "message": "at most 0.3", "detail": "0.4 is above the maximum 0.3",
+                                               "rules_file": None}
     study.write_text("[[rule]]\nname = 'r'\npath = 'intensity'\nmax = true\n")
     result = run("check", "--rules", str(study), low)
     assert (result.returncode, result.stdout) == (2, "")
@@ -117,3 +137,82 @@ def test_rules_need_no_numpy(tmp_path):
             f"found = rules.check(Protocol.load({str(tmp_path / 'p.vora')!r}), rules.load({str(tmp_path / 'r.toml')!r})); "
             "print(len(found), 'numpy' in sys.modules)")
     assert subprocess.run([sys.executable, "-c", code], capture_output=True, text=True).stdout == "1 False\n"
+
+
+def test_a_rules_file_without_a_rule_is_refused(tmp_path):
+    for text in ("", "# the study's rules, to be written\n"):
+        with pytest.raises(rules.RulesError) as caught:
+            rules.parse(text, "study.toml")
+        assert str(caught.value) == "study.toml: holds no rule"
+    (tmp_path / "study.toml").write_text("# truncated\n")
+    result = run("check", "--rules", str(tmp_path / "study.toml"), write(tmp_path / "p.vora"))
+    assert (result.returncode, result.stdout, result.stderr) == (2, "", f"{tmp_path / 'study.toml'}: holds no rule\n")
+
+
+@pytest.mark.parametrize("conditions, value, found", [
+    ({"min": 0.2, "max": 0.2}, 0.2, []),  # exactly at both bounds
+    ({"min": 0.25}, 0.2, ["0.2 is below the minimum 0.25"]),
+    ({"min": 0, "max": 1}, float("nan"), ["NaN is below the minimum 0", "NaN is above the maximum 1"]),
+    ({"one_of": [0, 10]}, 10.0, []),
+    ({"one_of": [0, -1]}, 10.0, ["10.0 is not one of 0, -1"]),
+    # integer bounds of any size and sign, compared exactly and written as written
+    ({"min": -180, "max": -1}, 0.0, ["0.0 is above the maximum -1"]),
+    ({"max": 2**64}, 2.0**64, []),
+    ({"max": 2**64 - 1}, 2.0**64, ["1.8446744073709552e19 is above the maximum 18446744073709551615"]),
+    ({"min": 10**400}, 1e308, [f"1e308 is below the minimum {10**400}"]),
+    ({"one_of": [True]}, False, ["false is not one of true"]),
+    ({"one_of": [True]}, True, []),
+])
+def test_bounds_are_exact(conditions, value, found):
+    r = rules.Rule("r", "x", "error", None, conditions)
+    assert rules._judge(r, value) == found
+
+
+def test_limits_of_sample_lists_and_indices_beyond_the_list():
+    import array
+
+    p = Protocol()
+    p.set_session_duration(0.01)
+    for _ in range(3):
+        p.add_sine_signal(1.0, 10.0)
+    assert rules.check(p, rules.parse(rule(path='"signals[3].frequency"', max=1.0))) == []
+    for key in ("ends_within", "max_step"):  # a sample or step exactly at the limit is no finding
+        for fraction, samples in ((0, [0, 0]), (1, [32767, 0, 32767])):
+            limit = rules.Rule("r", "s", "error", None, {key: fraction})
+            assert rules._judge(limit, array.array("h", samples)) == []
+        assert rules._judge(limit._replace(conditions={key: 0.99}), array.array("h", samples)) != []
+    for fraction in (0, 1):
+        rules.parse(rule(path='"signals[*].samples"', ends_within=fraction, max_step=fraction))
+
+
+def test_a_bad_byte_is_reported_at_its_line():
+    with pytest.raises(rules.RulesError) as caught:
+        rules.from_bytes(b'[[rule]]\nname = "r"\n# caf\xe9\npath = "intensity"\n', "study.toml")
+    assert (caught.value.line, caught.value.what) == (3, "not UTF-8")
+
+
+def test_several_rules_files_apply_in_order_and_name_their_file_when_names_clash(tmp_path):
+    lab, study = tmp_path / "lab.toml", tmp_path / "study.toml"
+    lab.write_text(rule(path='"intensity"', max=0.1) + rule(path='"signals[*].phase"', min=-180, max=-1).replace('"r"', '"phase"'))
+    study.write_text(rule(path='"intensity"', max=0.15))
+    p = write(tmp_path / "p.vora")
+    for order in ((lab, study), (study, lab)):
+        result = run("check", *(f"--rules={path}" for path in order), p)
+        assert result.returncode == 1
+        assert sorted(result.stdout.splitlines()) == sorted([
+            f'{p}: error: intensity: 0.2 is above the maximum 0.1: must be at most 0.1 (rule "r" in {lab})',
+            f'{p}: error: intensity: 0.2 is above the maximum 0.15: must be at most 0.15 (rule "r" in {study})',
+            f'{p}: error: signals[0].phase: 0.0 is above the maximum -1: must be at least -180 and must be at most -1 '
+            '(rule "phase")'])
+    [line] = run("check", "--json", "--rules", str(lab), "--rules", str(study), p).stdout.splitlines()
+    record = json.loads(line)
+    assert record["rules"] == [{"file": str(path), "sha256": hashlib.sha256(path.read_bytes()).hexdigest()}
+                               for path in (lab, study)]
+    assert [f["rules_file"] for f in record["findings"]] == [str(lab), None, str(study)]
+    assert json.loads(run("check", "--json", p).stdout)["rules"] == []
+    # The rules on standard input, as - reads a protocol elsewhere; it can be read only once.
+    result = subprocess.run([COMMAND, "check", "--rules", "-", p], input=study.read_text(), capture_output=True, text=True)
+    assert (result.returncode, result.stdout) == (1, f'{p}: error: intensity: 0.2 is above the maximum 0.15: '
+                                                     'must be at most 0.15 (rule "r")\n')
+    assert run("check", "--rules", "-", "-").returncode == 2
+    assert run("check", "--strict", p).returncode == 2
