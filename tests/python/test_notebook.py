@@ -42,7 +42,7 @@ def test_the_summary_is_small_escaped_and_says_what_runs():
     assert parser.tags <= {"div", "table", "caption", "b", "tr", "th", "td", "p", "ul", "li"}
     text = "|".join(parser.texts)
     for expected in ("1800.0 s (9000000 samples)", "0.5 (above the machine's max_intensity_setpoint 0.3)",
-                     "samples <9000000 samples, min 0, max 32767>", "peak 1.0, up_duration 0.5, down_duration 2.0",
+                     "samples <9000000 samples, min 0, max 32767, crc32 ", "peak 1.0, up_duration 0.5, down_duration 2.0",
                      "A2|signal 1 (Ramp)", "B modulation|external input 4",
                      "coil 0 \"<script>alert('x')</script> & \\u{301}\"",
                      "intensity: 0.5 is above machine_config.max_intensity_setpoint 0.3"):
