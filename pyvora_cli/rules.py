@@ -22,6 +22,7 @@ to a flag that must be true, and ``ends_within``, ``edge_samples`` and ``max_ste
 lists. A path is checked against the protocol's layout when the rules are read, so a misspelt
 field or a condition that does not fit the field's type makes the file invalid; a path that
 matches no field of one protocol (``signals[*].up_duration`` without ramps) finds nothing there.
+From Python::
 
     from pyvora_cli import rules
     for finding in rules.check(protocol, rules.load("study.toml")):
