@@ -33,7 +33,9 @@ struct TextSize {
 // gives their count, range and digest (`<300000 samples, min 0, max 32767, crc32 8a1c04f3>`),
 // for a readable overview of protocols whose samples would fill millions of lines, in which
 // any change of a sample still shows.
-enum class SampleLists { every_sample, summary };
+// `range` is the summary without its digest (`<300000 samples, min 0, max 32767>`), for views
+// that name a signal beside its file's SHA-256.
+enum class SampleLists { every_sample, summary, range };
 
 namespace detail {
 
@@ -228,9 +230,9 @@ private:
         put(samples.size() == 1 ? " sample" : " samples");
         if (!samples.empty()) {
             encoding::SampleSummary summary;
-            if constexpr (std::same_as<Sink, CountingSink>) {
-                // Measuring needs the range's digits only (the digest is always 8 of them); a
-                // plain min and max loop, which the compiler vectorises.
+            if (std::same_as<Sink, CountingSink> || samples_ == SampleLists::range) {
+                // Measuring needs the range's digits only (the digest is always 8 of them), as
+                // does the range alone: a plain min and max loop, which the compiler vectorises.
                 summary.low = summary.high = samples[0];
                 for (const std::int16_t s : samples) {
                     summary.low = std::min(summary.low, s);
@@ -243,8 +245,10 @@ private:
             p = std::to_chars(p, end, summary.low).ptr;
             put(", max ");
             p = std::to_chars(p, end, summary.high).ptr;
-            put(", crc32 ");
-            for (int shift = 28; shift >= 0; shift -= 4) *p++ = "0123456789abcdef"[(summary.crc32 >> shift) & 0xF];
+            if (samples_ == SampleLists::summary) {
+                put(", crc32 ");
+                for (int shift = 28; shift >= 0; shift -= 4) *p++ = "0123456789abcdef"[(summary.crc32 >> shift) & 0xF];
+            }
         }
         put(">");
         out_.text({buf, static_cast<std::size_t>(p - buf)});
@@ -253,7 +257,7 @@ private:
     template <class E>
     void list(std::span<const E> elements, int level) {
         if constexpr (std::same_as<E, std::int16_t>) {
-            if (samples_ == SampleLists::summary) {
+            if (samples_ != SampleLists::every_sample) {
                 sample_summary(elements);
                 return;
             }
