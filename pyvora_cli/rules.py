@@ -369,3 +369,21 @@ def check(protocol: Protocol, rules: list[Rule]) -> list[Finding]:
             for detail in _judge(rule, value):
                 findings.append(Finding(rule.name, rule.level, path, rule.message or _asks(rule), detail))
     return findings
+
+
+class Review:
+    """A protocol with the findings of a lab's rules, shown in a notebook as the protocol's
+    summary (Protocol._repr_html_) with each finding marked in the rows it concerns and listed
+    under the problems; ``findings`` are rules.check()'s."""
+
+    def __init__(self, protocol: Protocol, findings: list[Finding]) -> None:
+        self.protocol, self.findings = protocol, findings
+
+    def _repr_html_(self) -> str:
+        return self.protocol._summary_html([(f.path, str(f), f.level != "error") for f in self.findings])
+
+
+def review(protocol: Protocol, rules: list[Rule]) -> Review:
+    """Check a protocol against a lab's rules for a notebook: the returned Review shows as the
+    protocol's summary with the findings marked where they apply (and has them as .findings)."""
+    return Review(protocol, check(protocol, rules))
