@@ -70,8 +70,8 @@ class RulesError(ValueError):
 
 class Rule(NamedTuple):
     """One rule as read from a ``[[rule]]`` table: its name, the path it applies to, its level
-    (``"error"`` or ``"warning"``), its message (None without one) and its conditions by key
-    (``{"max": 0.2}``)."""
+    (``"error"`` or ``"warning"``), its message (None without one), its conditions by key
+    (``{"max": 0.2}``) and the name of the rules file it comes from."""
 
     name: str
     path: str
