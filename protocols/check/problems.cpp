@@ -12,7 +12,6 @@
 #include <variant>
 
 #include "protocols/field_path.hpp"
-#include "protocols/file/record_encoding.hpp"
 #include "protocols/record.hpp"
 #include "protocols/text/float_text.hpp"
 
@@ -328,7 +327,7 @@ private:
 std::vector<Problem> problems(const settings::Settings& settings) {
     // Judged as it will run: as saving writes it, an empty table filled.
     std::optional<Settings> filled;
-    return Checker(file::as_saved(settings, filled), settings.signals.empty()).run();
+    return Checker(settings::as_saved(settings, filled), settings.signals.empty()).run();
 }
 
 std::vector<std::string> find_problems(const settings::Settings& settings) {

@@ -14,7 +14,7 @@
 #include "protocols/config.hpp"
 #include "protocols/settings.hpp"
 
-namespace protocols::file {
+namespace protocols::rules {
 
 using config::MAX_SAMPLE;
 using config::MAX_SAMPLES;
@@ -68,4 +68,4 @@ std::optional<std::string> field_problem(const R& record, const T& member) {
     return problem;
 }
 
-}  // namespace protocols::file
+}  // namespace protocols::rules
