@@ -10,7 +10,7 @@ import stat
 import sys
 from collections.abc import Iterator
 from contextlib import contextmanager, suppress
-from typing import Any, BinaryIO, TextIO
+from typing import Any, BinaryIO, TextIO, cast
 
 from pyvora import Protocol
 from pyvora_cli.names import name_text
@@ -89,7 +89,7 @@ def write_text(text: str) -> None:
             return
         out.flush()
         for start in range(0, len(text), CHUNK):
-            data = text[start:start + CHUNK].encode(out.encoding, out.errors or "strict")
+            data = text[start:start + CHUNK].encode(out.encoding, cast(str, out.errors))  # never None here
             out.buffer.write(data)
 
 

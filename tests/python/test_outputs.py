@@ -242,11 +242,11 @@ sys.exit(console())
 """
 
 
-@pytest.mark.parametrize("number, status", [(signal.SIGKILL, -signal.SIGKILL), (signal.SIGTERM, 128 + signal.SIGTERM),
-                                            (signal.SIGHUP, 128 + signal.SIGHUP)])
+@pytest.mark.parametrize("temporary, number, status", [
+    ("unnamed", signal.SIGKILL, -signal.SIGKILL),
+    *((way, number, 128 + number) for way in ("unnamed", "named") for number in (signal.SIGTERM, signal.SIGHUP)),
+], indirect=["temporary"])
 def test_no_signal_leaves_a_temporary_file(tmp_path, temporary, number, status):
-    if temporary == "named" and number == signal.SIGKILL:
-        pytest.skip("nothing removes a named file after SIGKILL")
     source = write(tmp_path / "p.vora")
     target = tmp_path / "out.json"
     target.write_bytes(b"old")
