@@ -1,6 +1,8 @@
 """`pyvora export`: the protocol as JSON."""
 
 import argparse
+import re
+import sys
 from typing import Any
 
 from pyvora_cli import streams
@@ -30,7 +32,20 @@ def whole_number(text: str) -> int:
 
 
 def run(args: argparse.Namespace) -> int:
-    return write_made(args, lambda path: json_pieces(path, args.samples_per_line))
+    to_terminal = args.output == STDIO and sys.stdout is not None and sys.stdout.isatty()
+    return write_made(args, lambda path: [for_terminal(piece) if to_terminal and isinstance(piece, bytes) else piece
+                                          for piece in json_pieces(path, args.samples_per_line)])
+
+
+# The UTF-8 of characters that a terminal acts on instead of showing: C1 controls, the bidi
+# controls (which reorder what follows them on the line) and the line and paragraph separators.
+TERMINAL_CONTROLS = re.compile(rb"\xc2[\x80-\x9f]|\xd8\x9c|\xe2\x80[\x8e\x8f\xa8-\xae]|\xe2\x81[\xa6-\xa9]")
+
+
+def for_terminal(piece: bytes) -> bytes:
+    """A piece of the JSON form with each such character written as its JSON escape, `\\uXXXX`:
+    the same JSON, which a terminal shows as it is. They occur only within strings."""
+    return TERMINAL_CONTROLS.sub(lambda found: f"\\u{ord(found[0].decode()):04x}".encode(), piece)
 
 
 def json_pieces(path: str, samples_per_line: int | None = None) -> list[Any]:

@@ -14,7 +14,7 @@
 #include "protocols/config.hpp"
 #include "protocols/settings.hpp"
 
-namespace protocols::file {
+namespace protocols::rules {
 
 using config::MAX_SAMPLE;
 using config::MAX_SAMPLES;
@@ -36,6 +36,10 @@ std::optional<std::string> intensity_problem(const double& value);
 std::optional<std::string> session_duration_problem(const double& value);
 std::optional<std::string> signal_table_problem(const signals::SignalTable& table);
 
+// What becomes of a value that breaks a rule: refused where it is read (a file, a dict), or
+// reported by find_problems() (protocol_rules.hpp).
+enum class Severity { refused, reported };
+
 // What is being read: a file, or the plain data of Protocol.from_dict. A dict may hold what a
 // new protocol holds (an empty signal table), since it is the inverse of to_dict(); a file may not.
 enum class Reading { file, dict };
@@ -43,6 +47,7 @@ enum class Reading { file, dict };
 namespace detail {
 template <class R, class T>
 struct Rule {
+    static constexpr Severity severity = Severity::refused;
     T R::*member;
     std::optional<std::string> (*problem)(const T&);
     bool in_dicts = true;  // false: a rule of files only
@@ -74,4 +79,4 @@ std::optional<std::string> field_problem(const R& record, const T& member, Readi
     return problem;
 }
 
-}  // namespace protocols::file
+}  // namespace protocols::rules
