@@ -65,8 +65,11 @@ def run(args: argparse.Namespace) -> int:
         from pyvora_cli import rules
 
         findings = rules.check(protocol, lab)
+    checked = None if args.rules is None else [
+        ("standard input" if rules_path == STDIO else rules_path, entry["sha256"])
+        for rules_path, entry in zip(args.rules, record)]
     fig = figure(protocol, "standard input" if path == STDIO else path,
-                 sha256=hashlib.sha256(data).hexdigest(), findings=findings)
+                 sha256=hashlib.sha256(data).hexdigest(), findings=findings, rules=checked)
     try:
         save(fig, output)
     except OSError as error:
