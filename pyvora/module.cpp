@@ -2,6 +2,7 @@
 #include "pyvora/enums.hpp"
 #include "pyvora/envelope.hpp"
 #include "pyvora/errors.hpp"
+#include "pyvora/json_form.hpp"
 #include "pyvora/json_schema.hpp"
 #include "pyvora/protocol_object.hpp"
 #include "pyvora/read_back.hpp"
@@ -65,6 +66,7 @@ PyObject* initialise() {
         check_status(PyModule_AddObjectRef(module.get(), "_LIMITS", limits_dict().get()));
         add_function(module.get(), json_schema_definition);
         add_function(module.get(), largest_step_definition);
+        add_function(module.get(), layout_definition);
         check_status(PyModule_AddStringConstant(module.get(), "__version__", PYVORA_VERSION));
         owning_interpreter = interpreter;
         cached_module = Py_NewRef(module.get());  // kept for the life of the process
