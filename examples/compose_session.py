@@ -5,14 +5,14 @@
 Channel A drives its first coil with a 10 Hz sine whose level follows a slow ramp, its second
 coil with a constant level, and its modulation with an envelope computed here with NumPy at the
 protocol's sampling rate. Channel B is enabled too: its first coil runs a phase-shifted sine and
-its second coil follows external input 0. What was composed is printed in the words of the
-protocol's text form: each signal at its position, then each channel's routing to its coils and
-its modulation. Then the protocol is saved.
+its second coil follows external input 0. What was composed is printed from the protocol's own
+data (to_dict()): each signal at its position, what drives each coil and each channel's
+modulation, then the problems find_problems() reports. Then the protocol is saved.
 """
 
 import math
-import re
 import sys
+from typing import Any
 
 import numpy as np
 import numpy.typing as npt
@@ -22,6 +22,7 @@ from pyvora import Channel, Coil, Protocol
 SESSION_SECONDS = 120.0
 FADE_SECONDS = 5.0
 BREATHING_HZ = 0.1
+FULL_SCALE = 32767  # the stored sample of 1.0
 
 
 def envelope(num_samples: int, sampling_rate: float) -> npt.NDArray[np.float64]:
@@ -60,47 +61,38 @@ def compose() -> Protocol:
     return protocol
 
 
-def indent_of(line: str) -> int:
-    return len(line) - len(line.lstrip())
+def signal_text(signal: dict[str, Any]) -> str:
+    """A signal of to_dict() as one line: its kind and parameters; a sample list as its count
+    and range, as a fraction of full scale."""
+    kind, names = signal["kind"], [name for name in signal if name != "kind"]
+    if kind == "Arbitrary":
+        samples = signal["samples"]
+        return (f"Arbitrary: {len(samples)} samples from {samples.min() / FULL_SCALE:.2f} "
+                f"to {samples.max() / FULL_SCALE:.2f} of full scale")
+    return f"{kind}: " + ", ".join(f"{name} {signal[name]}" for name in names)
 
 
-def entries(lines: list[str], name: str) -> dict[str, str]:
-    """The entries of the text form's block `name:` (the first one found), each on one line,
-    keyed by field name or, in a list, by position."""
-    start = next(i for i, line in enumerate(lines) if line.strip().startswith(f"{name}: "))
-    depth = indent_of(lines[start]) + 4
-    found: dict[str, str] = {}
-    i = start + 1
-    while indent_of(lines[i]) == depth:
-        end = i
-        while indent_of(lines[end + 1]) > depth:
-            end += 1
-        if end > i:
-            end += 1  # the entry's closing line
-        text = " ".join(line.strip() for line in lines[i:end + 1]).rstrip(",")
-        text = re.sub(r",? ([)}\]])", r" \1", text).replace("( ", "(").replace(" )", ")")
-        key, colon, value = text.partition(": ")
-        if colon and key.isidentifier():
-            found[key] = value
-        else:
-            found[str(len(found))] = text
-        i = end + 1
-    return found
+def source_text(source: dict[str, Any]) -> str:
+    if source["external_selected"]:
+        return f"external input {source['external']}"
+    return f"signal {source['internal']}"
 
 
 def describe(protocol: Protocol) -> str:
-    lines = protocol._summary_text().splitlines()  # sample lists cut to one line each
-    settings = entries(lines, "settings")
-    out = [f"{protocol.get_num_samples()} samples at {protocol.get_sampling_rate()} samples/s, "
-           f"session_duration: {settings['session_duration']}, intensity: {settings['intensity']}",
+    data = protocol.to_dict()
+    out = [f"session {data['session_duration']} s ({protocol.get_num_samples()} samples at "
+           f"{protocol.get_sampling_rate()} per second), intensity {data['intensity']}",
            "signals:"]
-    out += [f"  {position}: {signal}" for position, signal in entries(lines, "signals").items()]
-    for channel in "AB":
-        routing = entries(lines, f"channel_{channel.lower()}_settings")
-        out.append(f"channel {channel}: enabled: {routing['enabled']}, coil_idx: {routing['coil_idx']}")
-        for number, source in ((1, "amplitude1_source"), (2, "amplitude2_source")):
-            out.append(f"  coil {channel}{number} {source}: {routing[source]}")
-        out.append(f"  channel {channel} modulation_source: {routing['modulation_source']}")
+    out += [f"  {position}: {signal_text(signal)}" for position, signal in enumerate(data["signals"])]
+    for channel in "A", "B":
+        settings = data[f"channel_{channel.lower()}_settings"]
+        out.append(f"channel {channel} ({'enabled' if settings['enabled'] else 'disabled'}):")
+        for number in 1, 2:
+            out.append(f"  coil {channel}{number}: {source_text(settings[f'amplitude{number}_source'])}")
+        out.append(f"  modulation: {source_text(settings['modulation_source'])}")
+    problems = protocol.find_problems()
+    out.append("problems: " + ("none" if not problems else ""))
+    out += [f"  {problem}" for problem in problems]
     return "\n".join(out)
 
 
@@ -109,7 +101,7 @@ def main() -> None:
     protocol = compose()
     print(describe(protocol))
     protocol.save(path)
-    print(f"saved {path}")
+    print(f"written: {path}")
 
 
 if __name__ == "__main__":

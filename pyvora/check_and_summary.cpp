@@ -1,7 +1,5 @@
-// find_problems(), the summary text of the command-line tool and the notebook summary: read-only
-// views of a protocol.
+// find_problems() and the summary text of the command-line tool: read-only views of a protocol.
 #include "protocols/check/problems.hpp"
-#include "protocols/text/html_summary.hpp"
 #include "pyvora/methods.hpp"
 #include "pyvora/text_form.hpp"
 
@@ -16,11 +14,6 @@ Ref find_problems(const Settings& s) {
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), text.release());
     }
     return list;
-}
-
-Ref repr_html(const Settings& s) {
-    const std::string html = protocols::text::html_summary(s);
-    return check(PyUnicode_DecodeUTF8(html.data(), static_cast<Py_ssize_t>(html.size()), "strict"));
 }
 
 Ref summary_text(const protocols::Protocol& protocol) {

@@ -180,6 +180,27 @@ read-only memoryview instead of a NumPy array, so that NumPy is not needed.
 For the command's checks.)");
 Ref to_dict_buffers(const Settings& s);
 
+inline constexpr MethodSpec OVERVIEW = documented(method("_overview", Param{"findings", "()"}), R"(Return what the picture, the notebook summary and diff show, as plain data.
+
+A dict: "facts" (the header's lines by what they are about: "intensity",
+"session", "channel A", "channel B"), "intensity_above", "signals" (each
+signal's "kind", one-line "text" and "note"), "rows" (A1, A2, A modulation,
+B1, B2, B modulation: "label", "path", "enabled", "external", "position",
+"exists", "text", "drive", every signal the source reaches through mixes of
+any depth, each once, and "marks"), "marks" (find_problems(), then the
+findings given, each with its "path", "text" and "warning") and
+"problem_count". A mark is in a row's "marks" when its path names the row's
+source or a signal of its drive, and in "intensity_marks" when it names the
+intensity. findings is a sequence of (path, text, warning) tuples, a lab's
+findings; the protocol is not changed.)");
+Ref overview(const Settings& s, std::optional<AnyObject> findings);
+
+inline constexpr MethodSpec SUMMARY_HTML = documented(method("_summary_html", Param{"findings", "()"}), R"(Return the notebook summary with a lab's findings marked.
+
+_repr_html_() with findings, a sequence of (path, text, warning) tuples,
+marked in the rows they concern and listed under the problems.)");
+Ref summary_html(const Settings& s, std::optional<AnyObject> findings);
+
 // The JSON form.
 inline constexpr MethodSpec TO_JSON = documented(method("to_json", Param{"samples_per_line", "None"}), R"(Return the protocol's JSON form as UTF-8 bytes, as `pyvora export` writes it.
 

@@ -1,33 +1,28 @@
 """Differences between two Protocol.to_dict() values, one line each, with paths in the same form
 as find_problems() (`channel_b_settings.modulation_source.external`, `signals[3].a_idx`) and
-values written as the text form writes them."""
+values written as the module writes them: leaves as the text form writes them, signals as
+their one-line text in the protocol's overview (Protocol._overview()), which the picture and
+the notebook summary show too."""
 
-from collections.abc import Iterator
+from collections.abc import Iterator, Mapping
 from typing import Any
 
-from pyvora import _value_text
+from pyvora import Protocol, _value_text
+
+
+def signal_texts(protocol: Protocol) -> dict[str, str]:
+    """Each signal's one-line text by its path ("signals[2]"), as the module writes it."""
+    return {f"signals[{i}]": signal["text"] for i, signal in enumerate(protocol._overview()["signals"])}
 
 
 def is_samples(value: Any) -> bool:
     return hasattr(value, "dtype")  # a NumPy array; NumPy itself need not be imported here
 
 
-def value_text(value: Any) -> str:
-    if is_samples(value):
-        if len(value) == 0:
-            return "<0 samples>"
-        noun = "sample" if len(value) == 1 else "samples"
-        return f"<{len(value)} {noun}, min {int(value.min())}, max {int(value.max())}>"
-    if isinstance(value, dict) and "kind" in value:  # a signal
-        fields = ", ".join(f"{key}: {value_text(item)}" for key, item in value.items() if key != "kind")
-        return f"{value['kind']}({fields})"
-    return _value_text(value)
-
-
 def only_in(side: str, value: Any) -> str:
     if isinstance(value, dict):
         return f"only in {side} ({value['kind']})" if "kind" in value else f"only in {side}"
-    return f"only in {side} ({value_text(value)})"
+    return f"only in {side} ({_value_text(value)})"
 
 
 def sample_difference(a: Any, b: Any) -> str | None:
@@ -46,18 +41,18 @@ def sample_difference(a: Any, b: Any) -> str | None:
     return "; ".join(parts) or None
 
 
-def differences(a: Any, b: Any, path: str = "") -> Iterator[str]:
+def differences(a: Any, b: Any, texts: tuple[Mapping[str, str], Mapping[str, str]], path: str = "") -> Iterator[str]:
     """One line per differing leaf, list element present on one side only, or pair of sample
-    lists, in field order."""
+    lists, in field order; `texts` holds each side's signal texts (signal_texts())."""
     if isinstance(a, dict) and isinstance(b, dict):
         if a.get("kind") != b.get("kind"):  # two signals of different kinds differ as a whole
-            yield f"{path}: {value_text(a)} -> {value_text(b)}"
+            yield f"{path}: {texts[0][path]} -> {texts[1][path]}"
             return
         for key in a:  # the same record on both sides: the same keys in the same order
-            yield from differences(a[key], b[key], f"{path}.{key}" if path else key)
+            yield from differences(a[key], b[key], texts, f"{path}.{key}" if path else key)
     elif isinstance(a, list) and isinstance(b, list):
         for i in range(min(len(a), len(b))):
-            yield from differences(a[i], b[i], f"{path}[{i}]")
+            yield from differences(a[i], b[i], texts, f"{path}[{i}]")
         for i in range(len(b), len(a)):
             yield f"{path}[{i}]: {only_in('A', a[i])}"
         for i in range(len(a), len(b)):
@@ -66,5 +61,5 @@ def differences(a: Any, b: Any, path: str = "") -> Iterator[str]:
         line = sample_difference(a, b)
         if line is not None:
             yield f"{path}: {line}"
-    elif value_text(a) != value_text(b):  # by text: -0.0 differs from 0.0, NaN equals NaN
-        yield f"{path}: {value_text(a)} -> {value_text(b)}"
+    elif _value_text(a) != _value_text(b):  # by text: -0.0 differs from 0.0, NaN equals NaN
+        yield f"{path}: {_value_text(a)} -> {_value_text(b)}"

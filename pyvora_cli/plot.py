@@ -7,6 +7,10 @@ waveform for them, so none is drawn), an external input by its number. A header 
 file, its SHA-256, the intensity against the machine's limit, the duration and the coils; the
 problems that find_problems() reports are listed under the rows.
 
+What each row shows, whether it exists, which problems and findings concern it and every
+text of a value come from the module's overview (Protocol._overview()), which the notebook
+summary and `pyvora diff` render too; this module only draws it.
+
 matplotlib is imported by figure() and the command only, never by `import pyvora` or by the
 other subcommands; it is an optional extra: pip install "pyvora[plot]".
 """
@@ -17,10 +21,9 @@ import functools
 import hashlib
 import io
 import os
-import re
 from typing import TYPE_CHECKING, Any
 
-from pyvora import _LIMITS, Protocol, _value_text
+from pyvora import _LIMITS, Protocol
 from pyvora_cli.names import name_text
 from pyvora_cli.plot_text import SLACK, Fit
 
@@ -33,17 +36,6 @@ if TYPE_CHECKING:
 
 FULL_SCALE = _LIMITS["max_sample"]
 FORMATS = (".png", ".svg", ".pdf")
-# (row label, channel record, source field); the channel's letter is the label's first character.
-ROWS = (
-    ("A1", "channel_a_settings", "amplitude1_source"),
-    ("A2", "channel_a_settings", "amplitude2_source"),
-    ("A modulation", "channel_a_settings", "modulation_source"),
-    ("B1", "channel_b_settings", "amplitude1_source"),
-    ("B2", "channel_b_settings", "amplitude2_source"),
-    ("B modulation", "channel_b_settings", "modulation_source"),
-)
-KIND_NAMES = {"Constant": "constant", "Sine": "sine", "Ramp": "ramp", "MixedSignal": "mixed",
-              "Arbitrary": "arbitrary"}
 # Band colours by what drives a row; a disabled channel's rows take the greys instead.
 BAND = {"Constant": "#d8e6f3", "Sine": "#dcefd6", "Ramp": "#f8e5c8", "MixedSignal": "#e8dcf0",
         "external": "#efefc4", "missing": "#f6cccc"}
@@ -61,7 +53,7 @@ HEADER_LINE = 0.2  # inches from one header line to the next; HEADER holds four
 TEXT_INSET = 0.006  # of a row's width, between its frame and its texts
 END_ROOM = 0.025  # of the axis, after a signal that outlasts the session, so that its end shows
 MARKED_HIGH = 1.9  # a marked envelope's row, up to this fraction of full scale: room for the marks' line
-SIGNAL_PATH = re.compile(r"signals\[([0-9]+)\]")
+ROW_COUNT = 6  # A1, A2, A modulation, B1, B2, B modulation
 
 
 def figure(protocol: Protocol, name: str | bytes | None = None, *, sha256: str | None = None, width: float = 12.0,
@@ -86,10 +78,11 @@ def figure(protocol: Protocol, name: str | bytes | None = None, *, sha256: str |
     drawn without font hinting.
 
     Each problem, and each finding, is also marked in the rows it concerns: those whose source
-    its path names (channel_a_settings.amplitude2_source... is A2's) and those that show the
-    signal it names (signals[3]... marks each row drawing signal 3, or a mix with signal 3 as
-    one of its two parts); the band or envelope is hatched, red for a problem or an error,
-    amber for a warning, and carries the problem's words (row.marks). A signal's samples past
+    its path names (channel_a_settings.amplitude2_source... is A2's) and those whose source
+    reaches the signal it names (signals[3]... marks each row drawing signal 3, or a mix that
+    reaches signal 3 through mixes of any depth); the band or envelope is hatched, red for a
+    problem or an error, amber for a warning, and carries the problem's words (row.marks). A
+    problem or finding on the intensity colours the header's intensity line the same way. A signal's samples past
     the session's end are drawn in their own colour. No text is cut: long ones wrap, or are
     shortened with "…" and a number, and given whole under the rows. The name is written as
     the command writes file names (pyvora_cli.names.name_text), and a character the font
@@ -125,25 +118,23 @@ def _compose(fig: Figure, protocol: Protocol, name: str | bytes | None, sha256: 
     from matplotlib.patches import Rectangle
     from matplotlib.transforms import blended_transform_factory
 
-    settings = protocol.to_dict()
-    problems = protocol.find_problems()
+    overview = protocol._overview([(f.path, str(f), f.level != "error") for f in findings])
+    settings = protocol.to_dict()  # for the samples the envelopes are drawn from
+    problems = [mark["text"] for mark in overview["marks"][:overview["problem_count"]]]
     digest = sha256 if sha256 is not None else hashlib.sha256(protocol.to_bytes()).hexdigest()
     fit = Fit(dpi)
     room = width - LEFT - RIGHT
-    drawing = _Drawing(settings, protocol.get_sampling_rate(), protocol.get_num_samples(), fit, room)
-    marks = [(problem.split(": ", 1)[0], problem, PROBLEM) for problem in problems]
-    marks += [(f.path, str(f), PROBLEM if f.level == "error" else WARNING) for f in findings]
+    drawing = _Drawing(overview, settings, protocol.get_sampling_rate(), protocol.get_num_samples(), fit, room)
 
     header = []
-    for i, (pieces, colour) in enumerate(_header(settings, name, digest, protocol.get_num_samples(),
-                                                 protocol.get_sampling_rate())):
+    for i, (pieces, colour) in enumerate(_header(overview, name, digest)):
         font = {"size": 10, "weight": "bold"} if i == 0 else {"size": 8.5, "family": "monospace" if i == 1 else None}
         header += [(line, colour, font) for line in fit.pieces(pieces, room, **font)]
     header_height = HEADER + HEADER_LINE * (len(header) - 4)
 
     # One Axes holds every row, in inches up from its bottom: one time axis, and none of the
     # per-Axes machinery (ticks, spines, layout) six times over.
-    span = len(ROWS) * ROW + (len(ROWS) - 1) * ROW_GAP
+    span = ROW_COUNT * ROW + (ROW_COUNT - 1) * ROW_GAP
     ax = fig.add_axes((0.0, 0.0, 1.0, 1.0))  # placed once the height is known
     ax.set_frame_on(False)  # each row draws its own frame
     ax.set_ylim(0.0, span)
@@ -153,12 +144,12 @@ def _compose(fig: Figure, protocol: Protocol, name: str | bytes | None, sha256: 
     ax.tick_params(axis="x", labelsize=8)
     columns = max(1, round(room * dpi))
     rows: dict[str, _Row] = fig.rows  # type: ignore[attr-defined]
-    for i, row in enumerate(ROWS):
-        rows[row[0]] = drawing.row(ax, span - i * (ROW + ROW_GAP) - ROW, *row, columns=columns, marks=marks)
+    for i, row in enumerate(overview["rows"]):
+        rows[row["label"]] = drawing.row(ax, span - i * (ROW + ROW_GAP) - ROW, row, columns=columns)
     if drawing.end > drawing.duration:  # a longer arbitrary signal widened the axis
         for drawn in rows.values():
             drawn.line([drawing.duration] * 2, [drawn.low, drawn.high], color="black", linewidth=1.0)
-        top = rows[ROWS[0][0]]
+        top = rows[overview["rows"][0]["label"]]
         # Centred on the line, unless that would run past the picture's edge.
         half = fit.width("session end", size=7.5) / 2 * drawing.span / room
         align = "right" if drawing.duration + half > drawing.span * (1 + RIGHT / room) else "center"
@@ -196,7 +187,7 @@ def _compose(fig: Figure, protocol: Protocol, name: str | bytes | None, sha256: 
     footer = [(line, colour, bold, swatch if j == 0 else None) for text, colour, bold, swatch in lines
               for j, line in enumerate(fit.wrap(text, room, size=8, weight="bold" if bold else "normal"))]
 
-    below = header_height + len(ROWS) * (ROW + ROW_GAP) + AXIS
+    below = header_height + ROW_COUNT * (ROW + ROW_GAP) + AXIS
     height = below + 0.15 + PROBLEM_LINE * max(len(footer) - 1, 1)
     fig.set_size_inches(width, height)
 
@@ -303,91 +294,53 @@ def save(fig: Figure, path: str) -> None:
 class _Drawing:
     """What one figure needs to know of the protocol to draw its rows."""
 
-    def __init__(self, settings: dict[str, Any], rate: float, num_samples: int, fit: Fit, room: float):
-        self.settings = settings
+    def __init__(self, overview: dict[str, Any], settings: dict[str, Any], rate: float, num_samples: int, fit: Fit,
+                 room: float):
         self.rate = rate
         self.num_samples = num_samples
         self.fit = fit
         self.room = room * (1 - 2 * TEXT_INSET)  # inches a row's text may take
         self.duration: float = settings["session_duration"]
-        # An empty table is written with the one constant 0.0 signal save() adds; draw that.
-        self.signals: list[dict[str, Any]] = settings["signals"] or [{"kind": "Constant", "value": 0.0}]
-        self.added_by_save = not settings["signals"]
-        self.inputs: int = settings["machine_config"]["num_external_signal_sources"]
+        self.signals: list[dict[str, Any]] = overview["signals"]
+        self.samples = {i: signal["samples"] for i, signal in enumerate(settings["signals"])
+                        if signal["kind"] == "Arbitrary"}
+        # A mark's colour: red for a problem or an error-level finding, amber for a warning.
+        self.marks = [(mark["text"], WARNING if mark["warning"] else PROBLEM) for mark in overview["marks"]]
         self.envelopes: dict[int, tuple[np.ndarray, np.ndarray, np.ndarray]] = {}
-        drawn = [len(self.signals[s["internal"]]["samples"]) for s in self._sources()
-                 if s["internal"] < len(self.signals) and self.signals[s["internal"]]["kind"] == "Arbitrary"]
+        drawn = [len(self.samples[index]) for index in map(self._arbitrary, overview["rows"]) if index is not None]
         self.end = max([self.duration, *(n / rate for n in drawn)])
         # A signal longer than the session ends inside the frame, where its end line shows.
         self.span = self.end * (1 + END_ROOM) if self.end > self.duration else self.end
         self.past = False  # whether any envelope went past the session's end
 
-    def _sources(self) -> list[dict[str, Any]]:
-        return [self.settings[channel][field] for _, channel, field in ROWS if not self.settings[channel][field]["external_selected"]]
+    def _arbitrary(self, row: dict[str, Any]) -> int | None:
+        """The position of the arbitrary signal the row's source selects, if it selects one."""
+        return row["position"] if row["drive"] and row["position"] in self.samples else None
 
-    def describe(self, index: int) -> str:
-        """One line for the signal at `index`: its kind, position and parameters."""
-        if index >= len(self.signals):
-            return f"signal #{index} does not exist"
-        signal = self.signals[index]
-        kind = signal["kind"]
-        if kind == "MixedSignal":
-            return f"mixed #{index}: mix of #{signal['a_idx']} and #{signal['b_idx']}"
-        if kind == "Arbitrary":
-            samples = signal["samples"]
-            noun = "sample" if len(samples) == 1 else "samples"
-            return f"arbitrary #{index}: {len(samples)} {noun}"
-        parameters = ", ".join(f"{key} {_value_text(value)}" for key, value in signal.items() if key != "kind")
-        note = " (the signal save() adds to an empty table)" if self.added_by_save else ""
-        return f"{KIND_NAMES[kind]} #{index}: {parameters}{note}"
-
-    def _concerns(self, channel: str, field: str, index: int | None) -> tuple[str, set[int]]:
-        """The path prefix of the row's source and the signals the row shows: its own and, for a
-        mix, the two parts its detail describes."""
-        shown = set()
-        if index is not None and index < len(self.signals):
-            shown.add(index)
-            if self.signals[index]["kind"] == "MixedSignal":
-                shown |= {self.signals[index]["a_idx"], self.signals[index]["b_idx"]}
-        return f"{channel}.{field}", shown
-
-    def row(self, ax: Axes, bottom: float, label: str, channel: str, field: str, columns: int,
-            marks: list[tuple[str, str, str]]) -> _Row:
+    def row(self, ax: Axes, bottom: float, source: dict[str, Any], columns: int) -> _Row:
         """Draw one row, whose frame's bottom is `bottom` inches up the Axes."""
-        enabled = self.settings[channel]["enabled"]
-        source = self.settings[channel][field]
-        index = None if source["external_selected"] else source["internal"]
-        arbitrary = index is not None and index < len(self.signals) and self.signals[index]["kind"] == "Arbitrary"
-        prefix, shown = self._concerns(channel, field, index)
-        mine = [(words, colour) for path, words, colour in marks if _names(path, prefix)
-                or (m := SIGNAL_PATH.match(path)) is not None and int(m.group(1)) in shown]
+        enabled = source["enabled"]
+        index = self._arbitrary(source)
+        mine = [self.marks[m] for m in source["marks"]]
         # Room above full scale for the labels, and for a second line of them when marked.
-        high = (MARKED_HIGH if mine else 1.42) if arbitrary else 1.08
+        high = (MARKED_HIGH if mine else 1.42) if index is not None else 1.08
         row = _Row(ax, bottom, -0.08, high, enabled)
         row.marks = [(words, colour if enabled else GREY_INK) for words, colour in mine]
-        row.label = row.text(0.0, 0.5, label.replace(" ", "\n") + ("" if enabled else "\ndisabled"),
+        row.label = row.text(0.0, 0.5, source["label"].replace(" ", "\n") + ("" if enabled else "\ndisabled"),
                              offset=-LABEL_PAD, ha="right", va="center", fontsize=9, weight="bold",
                              color="black" if enabled else GREY_INK)
 
-        if index is None:
-            number = source["external"]
-            if number < self.inputs:
-                self.band(row, BAND["external"], f"external input {number}")
-            else:
-                self.band(row, BAND["missing"], f"external input {number} does not exist: the machine has "
-                          f"{self.inputs} (0 to {self.inputs - 1})", missing=True)
-        elif index >= len(self.signals):
-            count = len(self.signals)
-            self.band(row, BAND["missing"], f"signal #{index} does not exist: the table has {count} "
-                      f"signal{'s' if count != 1 else ''}", missing=True)
-        elif arbitrary:
-            self.arbitrary(row, index, self.signals[index]["samples"], columns)
-        elif self.signals[index]["kind"] == "MixedSignal":
-            signal = self.signals[index]
-            parts = "  ·  ".join(self.describe(part) for part in (signal["a_idx"], signal["b_idx"]))
-            self.band(row, BAND["MixedSignal"], self.describe(index), detail=parts)
+        if not source["exists"]:
+            self.band(row, BAND["missing"], source["text"], missing=True)
+        elif source["external"]:
+            self.band(row, BAND["external"], source["text"])
+        elif index is not None:
+            self.arbitrary(row, index, self.samples[index], columns)
         else:
-            self.band(row, BAND[self.signals[index]["kind"]], self.describe(index))
+            parts = source["drive"][1:]  # what a mix reaches, down to its signals
+            detail = "  ·  ".join(part["text"] for part in parts) if parts else None
+            self.band(row, BAND[self.signals[source["position"]]["kind"]], source["text"], detail=detail,
+                      missing_part=not all(part["exists"] for part in parts))
         return row
 
     def _mark_colour(self, row: _Row) -> str | None:
@@ -395,7 +348,8 @@ class _Drawing:
         colours = {colour for _, colour in row.marks}
         return next((c for c in (PROBLEM, WARNING, GREY_INK) if c in colours), None)
 
-    def band(self, row: _Row, colour: str, text: str, *, detail: str | None = None, missing: bool = False) -> None:
+    def band(self, row: _Row, colour: str, text: str, *, detail: str | None = None, missing: bool = False,
+             missing_part: bool = False) -> None:
         from matplotlib.patches import Rectangle
 
         enabled = row.enabled
@@ -412,7 +366,7 @@ class _Drawing:
                               linewidth=1.2, transform=row.data))
         texts = [(text, 8.5, ink)]
         if detail is not None:
-            detail_ink = PROBLEM if enabled and "does not exist" in detail else ink
+            detail_ink = PROBLEM if enabled and missing_part else ink
             texts.append((detail, 7.5, detail_ink))
         if mark:
             texts.append(("; ".join(words for words, _ in row.marks), 7.5, mark))
@@ -428,7 +382,7 @@ class _Drawing:
         count = len(samples)
         enabled = row.enabled
         ink = ENVELOPE if enabled else GREY_INK
-        text = self.describe(index)
+        text = self.signals[index]["text"]
         end = count / self.rate
         if count:
             if index not in self.envelopes:  # one signal often drives several rows
@@ -449,7 +403,7 @@ class _Drawing:
                 keep = max(split - 1, 0)
                 row.line(x[keep:], values[keep:], color=PAST if enabled else GREY_INK, linewidth=0.8,
                          solid_joinstyle="miter")
-            text += f", min {int(low.min())}, max {int(high.max())} (of {FULL_SCALE})"
+            text += f" (of {FULL_SCALE})"
         # The scale: ticks at no signal and at full scale, as an Axes would draw them.
         row.line([0.0, 0.0], [0.0, 1.0], frame=True, marker=TICKLEFT, markersize=3.5, markeredgewidth=0.8,
                  linestyle="none", color=ink, clip_on=False)
@@ -460,10 +414,7 @@ class _Drawing:
         if mark:
             row.add(Rectangle((0.0, 0.0), min(end, self.span), 1.0, facecolor="none", edgecolor=mark,
                               hatch="\\\\", linewidth=1.2, transform=row.data))
-        note = None
-        if count != self.num_samples:
-            note = (f"length mismatch: {count} samples ({_value_text(end)} s), the session has "
-                    f"{self.num_samples} ({_value_text(self.duration)} s)")
+        note = self.signals[index]["note"] or None
         left, right = self._share(text, note, 8)
         row.text(TEXT_INSET, 0.97, self.fit.shorten(text, left, size=8), va="top", fontsize=8,
                  color="black" if enabled else GREY_INK)
@@ -496,11 +447,6 @@ class _Drawing:
         if wants[1] <= half:
             return self.room - wants[1] - gap, wants[1]
         return half, half
-
-
-def _names(path: str, prefix: str) -> bool:
-    """Whether a path is the prefix's field or one inside it."""
-    return path == prefix or path.startswith(prefix) and path[len(prefix)] in ".["
 
 
 class _Row:
@@ -564,34 +510,15 @@ class _Row:
         return drawn
 
 
-def _header(settings: dict[str, Any], name: str | bytes | None, digest: str, num_samples: int,
-            rate: float) -> list[tuple[list[str], str]]:
+def _header(overview: dict[str, Any], name: str | bytes | None, digest: str) -> list[tuple[list[str], str]]:
     """The header's lines, each as the pieces it may wrap between, and its colour."""
-    machine = settings["machine_config"]
-    intensity, limit = settings["intensity"], machine["max_intensity_setpoint"]
-    over = intensity > limit
+    facts = overview["facts"]
     first = ([name_text(name) if name is not None else "unsaved protocol"], "black")
     sha = ([f"SHA-256 {digest}"], "black")
-    session = ([f"intensity {_value_text(intensity)} ({'above' if over else 'within'} the machine's limit "
-                f"max_intensity_setpoint {_value_text(limit)})",
-                f"session {_value_text(settings['session_duration'])} s, "
-                f"{num_samples} samples at {_value_text(rate)} samples/s"], PROBLEM if over else "black")
-    coils = []
-    for letter in "ab":
-        channel = settings[f"channel_{letter}_settings"]
-        coils.append(f"channel {letter.upper()}: {_coil_text(machine, channel)}")
+    # Red when the intensity is above the limit or a problem or an error-level finding concerns
+    # it; amber when only warnings do.
+    marks = [overview["marks"][m]["warning"] for m in overview["intensity_marks"]]
+    colour = PROBLEM if overview["intensity_above"] or not all(marks) else WARNING if marks else "black"
+    session = ([f"intensity {facts['intensity']}", f"session {facts['session']}"], colour)
+    coils = [f"{head}: {facts[head]}" for head in ("channel A", "channel B")]
     return [first, sha, session, (coils, "black")]
-
-
-def _coil_text(machine: dict[str, Any], channel: dict[str, Any]) -> str:
-    index, entry = channel["coil_idx"], channel["coil_setting_idx"]
-    if index >= len(machine["coils"]):
-        return f"coil #{index} does not exist"
-    coil = machine["coils"][index]
-    text = f"coil {_value_text(coil['name'])}"
-    if entry >= len(coil["settings"]):
-        return f"{text}, tuning entry #{entry} does not exist"
-    setting = coil["settings"][entry]
-    return (f"{text}, {_value_text(setting['capacitance'])} nF, "
-            f"carrier {_value_text(setting['carrier_frequency'])} kHz")
-

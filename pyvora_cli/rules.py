@@ -22,6 +22,7 @@ to a flag that must be true, and ``ends_within``, ``edge_samples`` and ``max_ste
 lists. A path is checked against the protocol's layout when the rules are read, so a misspelt
 field or a condition that does not fit the field's type makes the file invalid; a path that
 matches no field of one protocol (``signals[*].up_duration`` without ramps) finds nothing there.
+From Python::
 
     from pyvora_cli import rules
     for finding in rules.check(protocol, rules.load("study.toml")):
@@ -364,3 +365,21 @@ def check(protocol: Protocol, rules: list[Rule]) -> list[Finding]:
             for detail in _judge(rule, value):
                 findings.append(Finding(rule.name, rule.level, path, rule.message or _asks(rule), detail))
     return findings
+
+
+class Review:
+    """A protocol with the findings of a lab's rules, shown in a notebook as the protocol's
+    summary (Protocol._repr_html_) with each finding marked in the rows it concerns and listed
+    under the problems; ``findings`` are rules.check()'s."""
+
+    def __init__(self, protocol: Protocol, findings: list[Finding]) -> None:
+        self.protocol, self.findings = protocol, findings
+
+    def _repr_html_(self) -> str:
+        return self.protocol._summary_html([(f.path, str(f), f.level != "error") for f in self.findings])
+
+
+def review(protocol: Protocol, rules: list[Rule]) -> Review:
+    """Check a protocol against a lab's rules for a notebook: the returned Review shows as the
+    protocol's summary with the findings marked where they apply (and has them as .findings)."""
+    return Review(protocol, check(protocol, rules))

@@ -12,8 +12,8 @@ shift
 benchmarks=("$@")
 [ ${#benchmarks[@]} -gt 0 ] || benchmarks=(bench_read_back bench_arbitrary bench_save)
 python=${PYTHON:-python3}
-version=$("$python" -c 'import sys; print(f"{sys.version_info[0]}.{sys.version_info[1]}")')
-built=${VENV:-$root/.venv-$version}  # made by scripts/test.sh
+source "$root/scripts/venv.sh"
+built=$venv  # made by scripts/test.sh
 if [ ! -x "$built/bin/python" ]; then
   echo "bench-wheel.sh: no $built; run scripts/test.sh first" >&2
   exit 1

@@ -14,8 +14,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 seconds=${FUZZ_SECONDS:-60}
 # The test command's virtual environment brings cmake and ninja; use it when it is there.
-version=$("${PYTHON:-python3}" -c 'import sys; print(f"{sys.version_info[0]}.{sys.version_info[1]}")')
-venv=${VENV:-$root/.venv-$version}
+python=${PYTHON:-python3}
+source "$root/scripts/venv.sh"
 if [ -x "$venv/bin/cmake" ]; then export PATH="$venv/bin:$PATH"; fi
 # The newest clang the distribution has (scripts/prerequisites.sh), unless FUZZ_CXX names one.
 if [ -n "${FUZZ_CXX:-}" ]; then

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds pyvora and the C++ unit tests with AddressSanitizer and UndefinedBehaviorSanitizer and
 # runs both suites against them; any sanitizer report fails the run.
-# Needs the virtual environment scripts/test.sh makes (.venv-<version>), so run that first.
+# Needs the virtual environment scripts/test.sh makes (scripts/venv.sh), so run that first.
 #   scripts/sanitize.sh                       # everything
 #   PYTHON=python3.12 scripts/sanitize.sh     # another interpreter's venv
 #   scripts/sanitize.sh -k save               # extra arguments go to pytest
@@ -16,9 +16,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 python=${PYTHON:-python3}
-version=$("$python" -c 'import sys; print(f"{sys.version_info[0]}.{sys.version_info[1]}")')
-venv=${VENV:-$root/.venv-$version}
-py="$venv/bin/python"
+source "$root/scripts/venv.sh"
 if [ ! -x "$py" ]; then
   echo "sanitize.sh: $venv does not exist; run scripts/test.sh first" >&2
   exit 2

@@ -113,7 +113,7 @@ public:
         if (s.session_duration > 0.0) expected_samples_ = sig::num_samples(s.session_duration);
     }
 
-    std::vector<std::string> run() && {
+    std::vector<Problem> run() && {
         walk(*this, s_);
         return std::move(problems_);
     }
@@ -275,7 +275,11 @@ public:
     }
 
 private:
-    void report(std::string_view what) { problems_.push_back(path.text().append(": ").append(what)); }
+    void report(std::string_view what) {
+        std::string text = path.text();
+        const std::size_t length = text.size();
+        problems_.push_back(Problem{std::move(text.append(": ").append(what)), length});
+    }
 
     bool finite(double value) {
         if (std::isfinite(value)) return true;
@@ -316,15 +320,23 @@ private:
     std::vector<std::size_t> component_;
     std::size_t signal_ = 0;  // the position of the signal being walked
     const lcsettings::Coil* coil_ = nullptr;  // the coil whose tuning table is being walked
-    std::vector<std::string> problems_;
+    std::vector<Problem> problems_;
 };
 
 }  // namespace
 
-std::vector<std::string> find_problems(const settings::Settings& settings) {
+std::vector<Problem> problems(const settings::Settings& settings) {
     // Judged as it will run: as saving writes it, an empty table filled.
     std::optional<Settings> filled;
     return Checker(file::as_saved(settings, filled), settings.signals.empty()).run();
+}
+
+std::vector<std::string> find_problems(const settings::Settings& settings) {
+    std::vector<Problem> found = problems(settings);
+    std::vector<std::string> texts;
+    texts.reserve(found.size());
+    for (Problem& problem : found) texts.push_back(std::move(problem.text));
+    return texts;
 }
 
 }  // namespace protocols::check

@@ -8,11 +8,23 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "protocols/settings.hpp"
 
 namespace protocols::check {
+
+// One finding: its whole text, whose first path_length bytes are the path it names.
+struct Problem {
+    std::string text;
+    std::size_t path_length = 0;
+
+    std::string_view path() const noexcept { return std::string_view(text).substr(0, path_length); }
+};
+
+// The same findings as find_problems(), each with the path it names, for views that place them.
+std::vector<Problem> problems(const settings::Settings& settings);
 
 // One "<path>: <what is wrong>" per finding, in field order, with paths such as
 // `channel_a_settings.amplitude2_source.internal` or `signals[3].a_idx`. An empty signal table

@@ -11,7 +11,8 @@ from pyvora_cli.json_form import from_json
 def register(subparsers: Any) -> None:
     add_conversion(subparsers, run, "build", "write a protocol file from JSON",
                    "Read a protocol's JSON form, as export writes it, and write the protocol file. The "
-                   "JSON is checked as loading a file checks its bytes.",
+                   "JSON is checked as loading a file checks its bytes. Exit status 0 when the file was "
+                   "written, 2 when the JSON is not a protocol or a file could not be read or written.",
                    "JSON", "the protocol file to write ('-': standard output)", required=True)
 
 

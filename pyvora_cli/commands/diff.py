@@ -7,7 +7,7 @@ from typing import Any
 from pyvora import Protocol
 from pyvora_cli import streams
 from pyvora_cli.commands import add
-from pyvora_cli.compare import differences
+from pyvora_cli.compare import differences, signal_texts
 from pyvora_cli.json_form import from_json
 from pyvora_cli.names import name_text
 from pyvora_cli.status import CLEAN, FOUND, out_of_memory
@@ -40,10 +40,11 @@ def read(path: str) -> Protocol:
 
 
 def run(args: argparse.Namespace) -> int:
-    values = []
+    values, texts = [], []
     for path in (args.a, args.b):
         protocol = read(path)
         try:
+            texts.append(signal_texts(protocol))
             values.append(protocol.to_dict())
         except ImportError as error:  # sample arrays need NumPy
             raise Trouble(f"{name_text(path)}: NumPy is needed to compare sample lists: {error}") from None
@@ -51,7 +52,7 @@ def run(args: argparse.Namespace) -> int:
             raise out_of_memory(path) from None
         del protocol
     status = CLEAN
-    for line in differences(values[0], values[1]):
+    for line in differences(values[0], values[1], (texts[0], texts[1])):
         streams.write_text(line + "\n")
         status = FOUND
     return status

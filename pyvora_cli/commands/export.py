@@ -14,7 +14,8 @@ def register(subparsers: Any) -> None:
     sub = add_conversion(subparsers, run, "export", "write a protocol as JSON",
                          "Write the protocol as JSON: Protocol.to_dict() with keys in field order, sample "
                          "lists as arrays of integers, and NaN and infinities as the strings \"NaN\", "
-                         "\"Infinity\" and \"-Infinity\" (a NaN's sign and payload are not kept).",
+                         "\"Infinity\" and \"-Infinity\" (a NaN's sign and payload are not kept). Exit status 0 "
+                         "when the JSON was written, 2 when a file could not be read or written.",
                          "FILE", "the JSON file to write (default: standard output)", default=STDIO)
     sub.add_argument("--samples-per-line", metavar="N", type=whole_number,
                      help="write each sample list N samples to a line, so that a one-sample edit is a "

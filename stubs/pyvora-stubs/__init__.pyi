@@ -32,7 +32,7 @@ nothing: the protocol stays as it was and usable. Reading files back (``Protocol
 """
 
 import os
-from collections.abc import Mapping
+from collections.abc import Mapping, Sequence
 from typing_extensions import Buffer
 from typing import Any, ClassVar, SupportsFloat, SupportsIndex, TypeAlias, final
 
@@ -442,6 +442,27 @@ class Protocol:
         The same data as to_dict(), with each arbitrary signal's samples in a new
         read-only memoryview instead of a NumPy array, so that NumPy is not needed.
         For the command's checks.
+        """
+    def _overview(self, findings: Sequence[tuple[str, str, bool]] = ()) -> dict[str, Any]:
+        """Return what the picture, the notebook summary and diff show, as plain data.
+
+        A dict: "facts" (the header's lines by what they are about: "intensity",
+        "session", "channel A", "channel B"), "intensity_above", "signals" (each
+        signal's "kind", one-line "text" and "note"), "rows" (A1, A2, A modulation,
+        B1, B2, B modulation: "label", "path", "enabled", "external", "position",
+        "exists", "text", "drive", every signal the source reaches through mixes of
+        any depth, each once, and "marks"), "marks" (find_problems(), then the
+        findings given, each with its "path", "text" and "warning") and
+        "problem_count". A mark is in a row's "marks" when its path names the row's
+        source or a signal of its drive, and in "intensity_marks" when it names the
+        intensity. findings is a sequence of (path, text, warning) tuples, a lab's
+        findings; the protocol is not changed.
+        """
+    def _summary_html(self, findings: Sequence[tuple[str, str, bool]] = ()) -> str:
+        """Return the notebook summary with a lab's findings marked.
+
+        _repr_html_() with findings, a sequence of (path, text, warning) tuples,
+        marked in the rows they concern and listed under the problems.
         """
     def to_json(self, samples_per_line: int | None = None) -> bytes:
         """Return the protocol's JSON form as UTF-8 bytes, as `pyvora export` writes it.

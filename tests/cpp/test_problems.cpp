@@ -2,6 +2,7 @@
 // mixed signals. The Python tests cover each rule on protocols the methods build.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <string>
 #include <variant>
@@ -70,6 +71,18 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"OneSampleOfMany",
              [](Settings& s) { s.signals.push_back(sig::Signal{sig::ArbitrarySignalParams{sig::Samples(1, 7)}}); },
              {"signals[2].samples: 1 sample, but the session of 60.0 s has 300000"}},
+        Case{"LongerThanTheSession",
+             [](Settings& s) { s.signals.push_back(sig::Signal{sig::ArbitrarySignalParams{sig::Samples(300001, 7)}}); },
+             {"signals[2].samples: 300001 samples, but the session of 60.0 s has 300000"}},
+        Case{"EntryAtTheCoilsLimit",
+             [](Settings& s) {
+                 auto& coil = s.machine_config.coils[0];
+                 coil.max_carrier_frequency = coil.settings[0].carrier_frequency;
+             },
+             {}},
+        Case{"InductanceNotANumber",  // the tuning entries cannot be judged against it, and are not
+             [](Settings& s) { s.machine_config.coils[0].inductance = std::nan(""); },
+             {"machine_config.coils[0].inductance: NaN is not finite"}},
         Case{"CoilMissingSettingNotJudged",
              [](Settings& s) {
                  s.channel_a_settings.coil_idx = 4;

@@ -78,7 +78,7 @@ def test_check(files, names, status, out, err):
      ["intensity: 0.2 -> 0.25",
       "signals[0].frequency: 10.0 -> 12.0",
       "signals[1].samples: 2 of 50 samples differ, first at index 3: 16384 -> 32767",
-      "signals[2]: Constant(value: 0.5) -> Ramp(peak: 1.0, up_duration: 2.5, down_duration: 5e-5)",
+      "signals[2]: constant #2: value 0.5 -> ramp #2: peak 1.0, up_duration 2.5, down_duration 5e-5",
       "signals[3]: only in B (Sine)",
       "channel_b_settings.amplitude1_source.external: 0 -> 2",
       "channel_b_settings.amplitude1_source.external_selected: false -> true"]),

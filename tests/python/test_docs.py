@@ -1,16 +1,21 @@
-"""The documents agree with the module: the bytes of docs/file-format.md and the Python in
-README.md and docs/ run as shown; every public name of the stubs has a docstring; the picture
-of the example's file is current."""
+"""The documents agree with the module: the bytes of docs/file-format.md, the Python and the
+commands in README.md and docs/ run and print as shown, the README shows what the example
+prints; every public name of the stubs has a docstring; the picture of the example's file is
+current."""
 
 import ast
 import pathlib
 import re
 import runpy
+import shlex
+import subprocess
+import sys
 
 import numpy as np
 import pytest
 
-from pyvora import Channel, Coil
+from helpers import run
+from pyvora import Channel, Coil, Protocol
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 DOC = ROOT / "docs" / "file-format.md"
@@ -85,14 +90,78 @@ def test_every_example_row_was_read():
     assert len(EXAMPLES) == section("More examples").count("\n| `")
 
 
-@pytest.mark.parametrize("name", ["README.md", "docs/guide.md", "docs/errors.md"])
-def test_documented_python_runs(tmp_path, monkeypatch, name):
+DOCUMENTS = ["README.md", *sorted(str(path.relative_to(ROOT)) for path in (ROOT / "docs").glob("*.md"))]
+FENCE = re.compile(r"^```(\w+)\n(.*?)^```\n", re.S | re.M)
+
+
+def fences(name, language):
+    """The bodies of the document's code blocks in that language, each with the body of the
+    block right after it when that one holds text (the output shown for it), else None."""
+    text = (ROOT / name).read_text("utf-8")
+    found = list(FENCE.finditer(text))
+    for block, after in zip(found, [*found[1:], None]):
+        if block.group(1) == language:
+            shown = after is not None and after.group(1) == "text" and text[block.end():after.start()].strip() == ""
+            yield block.group(2), after.group(2) if shown else None
+
+
+@pytest.mark.parametrize("name", DOCUMENTS)
+def test_documented_python_runs_and_prints_what_is_shown(tmp_path, monkeypatch, capsys, name):
     # A document's examples run in order in one directory, as a reader would run them.
     monkeypatch.chdir(tmp_path)
-    blocks = re.findall(r"```python\n(.*?)```", (ROOT / name).read_text("utf-8"), re.S)
-    assert blocks
-    for i, code in enumerate(blocks):
+    for i, (code, shown) in enumerate(fences(name, "python")):
+        capsys.readouterr()
         exec(compile(code, f"{name} example {i + 1}", "exec"), {"__name__": "__example__"})
+        if shown is not None:
+            assert capsys.readouterr().out == shown, f"{name} example {i + 1}"
+
+
+@pytest.fixture
+def example_files(tmp_path, monkeypatch):
+    """The example's session.vora, and session-short.vora: it loaded, cut to 90 s and saved."""
+    monkeypatch.chdir(tmp_path)
+    printed = subprocess.run([sys.executable, str(ROOT / "examples" / "compose_session.py")], check=True,
+                             capture_output=True, text=True).stdout
+    short = Protocol.load("session.vora")
+    short.set_session_duration(90.0)
+    short.save("session-short.vora")
+    return printed
+
+
+def test_the_readme_shows_what_the_example_prints(example_files):
+    readme = (ROOT / "README.md").read_text("utf-8")
+    shown = re.search(r"<!-- example output: start -->\n```text\n\$ python examples/compose_session.py\n(.*?)```",
+                      readme, re.S).group(1)
+    assert shown == example_files
+    assert "_summary_text" not in (ROOT / "examples" / "compose_session.py").read_text("utf-8")
+
+
+def shown_commands():
+    """Each `$ pyvora ...` line of the documents' shell blocks with the lines shown after it."""
+    for name in DOCUMENTS:
+        for code, _ in fences(name, "sh"):
+            for command, output in re.findall(r"^\$ (pyvora [^\n]*)\n((?:(?!\$ )[^\n]*\n)*)", code, re.M):
+                if output:  # a command shown without output claims nothing here
+                    yield pytest.param(command, output, id=f"{name}: {command[:50]}")
+
+
+@pytest.mark.parametrize("command, output", list(shown_commands()))
+def test_documented_commands_print_what_is_shown(example_files, command, output):
+    # "..." stands for lines left out; every line shown is printed, in that order.
+    words = shlex.split(command.partition("#")[0].replace("docs/", f"{ROOT}/docs/"))
+    done = run(*words[1:])
+    printed = iter((done.stdout + done.stderr).splitlines())
+    for line in output.splitlines():
+        if line.strip() != "...":
+            assert line in printed, f"{command}: {line!r}"
+
+
+def test_a_usage_error_is_the_usage_and_one_line():
+    done = run("show")
+    assert done.returncode == 2 and done.stdout == ""
+    assert done.stderr.splitlines() == ["usage: pyvora show [-h] [--full] FILE",
+                                        "pyvora show: error: the following arguments are required: FILE"]
+    assert "`pyvora show: error: the following arguments are required: FILE`" in (ROOT / "docs" / "command.md").read_text("utf-8")
 
 
 def stub_docstrings():
@@ -141,5 +210,4 @@ def test_the_plot_picture_is_drawn_from_the_current_example_and_drawing_code():
                               (script["REVIEW"], script["review_protocol"])):
         digest = script["inputs_digest"](protocol().to_bytes(), picture)
         assert script["recorded_digest"](picture) == digest, "run: python scripts/make_plot_picture.py"
-        for name in ("README.md", "docs/guide.md"):
-            assert f"images/{picture.name})" in (ROOT / name).read_text("utf-8")
+        assert f"images/{picture.name})" in (ROOT / "docs" / "review.md").read_text("utf-8")
