@@ -6,7 +6,6 @@
 #include "pyvora/json_schema.hpp"
 #include "pyvora/protocol_object.hpp"
 #include "pyvora/read_back.hpp"
-#include "pyvora/sample_list.hpp"
 #include "pyvora/value_text.hpp"
 
 #ifndef PYVORA_VERSION
@@ -61,7 +60,6 @@ PyObject* initialise() {
         check_status(PyModule_AddObjectRef(module.get(), "_protocol_from_bytes",
                                            restore_function(module.get())));
         check_status(PyModule_AddObjectRef(module.get(), "_enum_member", enum_member_function(module.get())));
-        add_function(module.get(), read_sample_list_definition);
         add_function(module.get(), value_text_definition);
         check_status(PyModule_AddObjectRef(module.get(), "_LIMITS", limits_dict().get()));
         add_function(module.get(), json_schema_definition);

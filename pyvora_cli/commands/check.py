@@ -2,6 +2,7 @@
 --rules, also each finding of a lab's rules."""
 
 import argparse
+import json
 from typing import Any
 
 from pyvora_cli import streams
@@ -56,10 +57,6 @@ def run(args: argparse.Namespace) -> int:
         raise Trouble("pyvora: check --strict goes with --rules")
     rules = None if args.rules is None else load_rules(args.rules)
     status = CLEAN
-    if args.json:
-        import msgspec
-
-        encode = msgspec.json.Encoder().encode
     for path in args.files:
         try:
             (problems, findings), error = findings_of(path, rules), None
@@ -77,7 +74,7 @@ def run(args: argparse.Namespace) -> int:
             if rules is not None:
                 record["findings"] = [{"rule": f.rule, "level": f.level, "path": f.path, "message": f.message,
                                        "detail": f.detail} for f in findings]
-            streams.write_bytes(encode(record) + b"\n")
+            streams.write_bytes(json.dumps(record, ensure_ascii=False, separators=(",", ":")).encode() + b"\n")
         elif error is not None:
             complain(error)
         else:

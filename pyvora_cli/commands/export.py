@@ -5,9 +5,7 @@ from typing import Any
 
 from pyvora_cli import streams
 from pyvora_cli.commands import add_conversion, write_made
-from pyvora_cli.json_form import to_json
-from pyvora_cli.names import name_text
-from pyvora_cli.streams import STDIO, Trouble
+from pyvora_cli.streams import STDIO
 
 
 def register(subparsers: Any) -> None:
@@ -30,14 +28,4 @@ def whole_number(text: str) -> int:
 
 
 def run(args: argparse.Namespace) -> int:
-    return write_made(args, lambda path: json_pieces(path, args.samples_per_line))
-
-
-def json_pieces(path: str, samples_per_line: int | None = None) -> list[Any]:
-    protocol = streams.read_protocol(path)
-    try:
-        return to_json(protocol, samples_per_line)
-    except ImportError as error:  # sample arrays need NumPy; the JSON form itself needs msgspec
-        if error.name == "msgspec":
-            raise Trouble(f"{name_text(path)}: msgspec is needed to export: {error}") from None
-        raise Trouble(f"{name_text(path)}: NumPy is needed to export sample lists: {error}") from None
+    return write_made(args, lambda path: [streams.read_protocol(path).to_json(args.samples_per_line)])

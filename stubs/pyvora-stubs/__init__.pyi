@@ -564,11 +564,6 @@ def _protocol_from_bytes(data: Buffer, /) -> Protocol:
 def _enum_member(enumeration: str, member: str, /) -> Coil | Channel:
     """The member of Coil or Channel with that name, for pickle."""
 
-def _read_sample_list(text: Buffer, /) -> bytes | None:
-    """The samples of a JSON sample list spelt as 'pyvora export' writes it, as bytes of
-    native int16; None for any other spelling. For the command's JSON reader.
-    """
-
 def _value_text(value: bool | int | float | str, /) -> str:
     """The text of a bool, int, float or str as the text form writes it. For the command."""
 
