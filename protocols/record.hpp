@@ -81,13 +81,6 @@ inline std::string_view kind_name(const signals::Signal& signal) {
     return signals::Signal::kind_names[signal.params.index()];
 }
 
-// The position of a kind's name among the kinds; kind_names.size() when none has it.
-inline std::size_t kind_index(std::string_view name) noexcept {
-    std::size_t i = 0;
-    while (i < signals::Signal::kind_names.size() && signals::Signal::kind_names[i] != name) ++i;
-    return i;
-}
-
 // ---- The walk. A visitor has one member per kind: scalar, text, flags (taken as a list when
 // it has none), samples, list, signal and record, each called with the value and whatever
 // the visitor passes along. A visitor with a `path` member has it kept by the walk: pushed and

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "protocols/machine_config.hpp"
@@ -79,6 +80,15 @@ struct Settings {
 
 // True when VORA_TARGET_MACHINE is set to valid UTF-8 (the empty value included).
 bool running_on_target_machine();
+
+// The Settings value that saving writes: s itself, or, when its signal table is empty, a copy in
+// `filled` holding the one constant 0.0 signal that saving adds (small: no signals to copy).
+inline const Settings& as_saved(const Settings& s, std::optional<Settings>& filled) {
+    if (!s.signals.empty()) return s;
+    filled.emplace(s);
+    filled->signals.push_back(signals::Signal{signals::ConstantSignalParams{0.0}});
+    return *filled;
+}
 
 }  // namespace protocols::settings
 

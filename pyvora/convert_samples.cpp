@@ -9,7 +9,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "protocols/file/value_rules.hpp"
+#include "protocols/rules/value_rules.hpp"
 #include "pyvora/convert.hpp"
 #include "pyvora/describe.hpp"
 
@@ -17,7 +17,7 @@ namespace pyvora {
 namespace {
 
 namespace sig = protocols::signals;
-namespace file = protocols::file;
+namespace rules = protocols::rules;
 
 [[noreturn]] void refuse(std::string what) { throw SampleRefusal{std::nullopt, std::move(what)}; }
 
@@ -63,9 +63,9 @@ T byte_swapped(T value) noexcept {
 template <class T>
 constexpr bool allowed(T value) noexcept {
     if constexpr (std::is_signed_v<T>) {
-        return file::sample_allowed(static_cast<std::int64_t>(value));
+        return rules::sample_allowed(static_cast<std::int64_t>(value));
     } else {
-        return value <= static_cast<std::uint64_t>(file::MAX_SAMPLE);
+        return value <= static_cast<std::uint64_t>(rules::MAX_SAMPLE);
     }
 }
 
@@ -87,7 +87,7 @@ void copy_elements(const char* data, Py_ssize_t stride, std::int16_t* out, std::
     }
     if (ok) return;
     for (std::size_t i = 0; i < n; ++i) {
-        if (!allowed(element(i))) refuse_sample(i, file::sample_problem(std::to_string(element(i))));
+        if (!allowed(element(i))) refuse_sample(i, rules::sample_problem(std::to_string(element(i))));
     }
 }
 
@@ -113,7 +113,7 @@ void dispatch_buffer(const Py_buffer& view, IntFormat format, std::int16_t* out,
 }
 
 void allocate(sig::Samples& samples, std::size_t count) {
-    if (auto problem = file::sample_count_problem(count)) refuse(std::move(*problem));
+    if (auto problem = rules::sample_count_problem(count)) refuse(std::move(*problem));
     samples.resize(count);  // left unfilled (FilledLaterAllocator): every element is written next
 }
 
@@ -132,8 +132,8 @@ std::int16_t sample_of(PyObject* item, std::size_t position) {
     } else {
         refuse_sample(position, "expected an int, got " + given(item));
     }
-    if (overflow != 0 || !file::sample_allowed(value)) {
-        refuse_sample(position, file::sample_problem(int_text(item)));
+    if (overflow != 0 || !rules::sample_allowed(value)) {
+        refuse_sample(position, rules::sample_problem(int_text(item)));
     }
     return static_cast<std::int16_t>(value);
 }

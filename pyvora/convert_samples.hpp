@@ -1,5 +1,5 @@
 // Integer samples from Python values, each judged as loading a file judges a sample
-// (protocols/file/value_rules.hpp).
+// (protocols/rules/value_rules.hpp).
 #pragma once
 
 #include <cstddef>

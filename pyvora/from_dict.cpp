@@ -1,5 +1,5 @@
 // Protocol.from_dict: the inverse of to_dict(). Like the decoder, it is a visitor of the walk of
-// records and applies the decoder's value rules (protocols/file/value_rules.hpp),
+// records and applies the decoder's value rules (protocols/rules/value_rules.hpp),
 // so a dict is taken exactly as a file holding the same values would be loaded. The protocol is
 // built as a local value and becomes an object only once all of it was read: a refusal or
 // running out of memory leaves nothing behind.
@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "protocols/field_path.hpp"
-#include "protocols/file/value_rules.hpp"
+#include "protocols/rules/value_rules.hpp"
 #include "protocols/record.hpp"
 #include "pyvora/convert_samples.hpp"
 #include "pyvora/describe.hpp"
@@ -25,7 +25,7 @@ namespace pyvora {
 namespace {
 
 namespace sig = protocols::signals;
-namespace file = protocols::file;
+namespace rules = protocols::rules;
 using protocols::FieldPath;
 
 // What is wrong with the value at the reader's path.
@@ -235,7 +235,7 @@ struct DictReader {
         const Ref item = fields.get(name);
         if (!item) refuse("missing key");
         protocols::visit(*this, member, item.get());
-        if (auto problem = file::field_problem(record, member)) refuse(std::move(*problem));
+        if (auto problem = rules::field_problem(record, member)) refuse(std::move(*problem));
     }
 
     // The parameters' fields sit right under the signal, beside its kind.

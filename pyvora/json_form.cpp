@@ -4,7 +4,6 @@
 #include <string>
 #include <string_view>
 
-#include "protocols/file/record_encoding.hpp"
 #include "protocols/json/layout.hpp"
 #include "protocols/json/reader.hpp"
 #include "protocols/json/writer.hpp"
@@ -71,7 +70,7 @@ namespace methods {
 Ref to_json(const Settings& s, std::optional<AnyObject> samples_per_line) {
     const json::SampleLayout layout{per_line(samples_per_line)};
     std::optional<Settings> filled;
-    const Settings& source = protocols::file::as_saved(s, filled);
+    const Settings& source = protocols::settings::as_saved(s, filled);
     const std::size_t size = json::json_size(source, layout);
     Ref bytes = check(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
     json::write_json(source, PyBytes_AS_STRING(bytes.get()), layout);

@@ -89,7 +89,7 @@ namespace methods {
 Ref to_bytes(const Settings& s) {
     // An empty table is written as saving writes it, from a copy: the protocol is not changed.
     std::optional<Settings> filled;
-    const Settings& source = file::as_saved(s, filled);
+    const Settings& source = protocols::settings::as_saved(s, filled);
     // Room for the longest form of every sample, encoded straight into, then cut to the length
     // written: one pass over the samples, no copy (pages never written are never touched).
     const std::size_t bound = file::encoded_size_bound(source);

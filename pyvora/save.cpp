@@ -20,7 +20,7 @@ void save(Settings& s, Text filepath) {
     // while a FIFO's reader does not read) comes out as itself; the file, truncated when it was
     // opened, keeps the bytes written before it.
     std::optional<Settings> filled;
-    const encoding::Bytes bytes = file::encode(file::as_saved(s, filled));
+    const encoding::Bytes bytes = file::encode(protocols::settings::as_saved(s, filled));
     std::optional<protocols::Failure> failure;
     if (auto error = file::write_file(filepath.utf8, bytes.span(), python_file_ops())) {
         failure = protocols::Failure(protocols::unwrap_failed(error->render()));

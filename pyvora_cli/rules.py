@@ -61,6 +61,10 @@ class RulesError(ValueError):
 
 
 class Rule(NamedTuple):
+    """One rule as read from a ``[[rule]]`` table: its name, the path it applies to, its level
+    (``"error"`` or ``"warning"``), its message (None without one) and its conditions by key
+    (``{"max": 0.2}``)."""
+
     name: str
     path: str
     level: str

@@ -6,9 +6,10 @@
 
 # The interpreter's version, and the real path of the executable a venv made from it runs.
 # shellcheck disable=SC2154  # $python and $root are set by the sourcing script
-read -r version base < <("$python" -c 'import os, sys, sysconfig
+interpreter=$("$python" -c 'import os, sys, sysconfig
 t = "t" if sysconfig.get_config_var("Py_GIL_DISABLED") else ""
-print(f"{sys.version_info[0]}.{sys.version_info[1]}{t}", os.path.realpath(getattr(sys, "_base_executable", sys.executable)))')
+print(f"{sys.version_info[0]}.{sys.version_info[1]}{t}", os.path.realpath(sys._base_executable))')
+read -r version base <<<"$interpreter"
 
 if [ -n "${VENV:-}" ]; then
   venv=$VENV

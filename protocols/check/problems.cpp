@@ -2,19 +2,16 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
-#include <type_traits>
 #include <utility>
 #include <variant>
 
 #include "protocols/field_path.hpp"
-#include "protocols/file/record_encoding.hpp"
 #include "protocols/record.hpp"
-#include "protocols/text/float_text.hpp"
+#include "protocols/rules/protocol_rules.hpp"
 
 namespace protocols::check {
 namespace {
@@ -23,26 +20,6 @@ using settings::ChannelSettings;
 using settings::Settings;
 using settings::SignalSourceSelection;
 namespace sig = protocols::signals;
-
-std::string number(std::uint64_t n) { return std::to_string(n); }
-
-std::string number(double x) { return text::float_text(x); }
-
-// "1 signal", "2 signals".
-std::string count_of(std::uint64_t n, std::string_view one, std::string_view many) {
-    return number(n).append(" ").append(n == 1 ? one : many);
-}
-
-// Whether a field handed over by a `fields` walk is the given member. The rules name the
-// members they judge; the walk supplies names and order.
-template <class Field, class Member>
-bool is(const Field& field, const Member& member) {
-    if constexpr (std::is_same_v<Field, Member>) {
-        return &field == &member;
-    } else {
-        return false;
-    }
-}
 
 // For each signal, the number of its strongly connected component in the graph of mixed
 // signals and the signals they name. A mixed signal refers to itself through others exactly
@@ -100,21 +77,28 @@ std::vector<std::size_t> components(const sig::SignalTable& table) {
     return component;
 }
 
-// A visitor of the walk (record.hpp): each rule sits beside the member it judges, found by the
-// record that holds it; the walk supplies names, order and the path.
+// Measured values, whatever their unit, must be numbers: the machine description's, its coils'
+// and their tuning tables', and the parameters of constant, sine and ramp signals.
+template <class R>
+inline constexpr bool measured = std::same_as<R, machine_config::MachineConfig> || std::same_as<R, lcsettings::Coil> ||
+                                 std::same_as<R, lcsettings::LCSetting> || SignalParams<R>;
+
+// A visitor of the walk (record.hpp) that applies the reported rules (rules/protocol_rules.hpp)
+// to each member; the walk supplies names, order and the path, the visitor where it is.
 class Checker {
 public:
     FieldPath path;
 
     // `s` as saving writes it; `table_was_empty` tells the messages that its one signal is the
     // one saving adds.
-    Checker(const Settings& s, bool table_was_empty)
-        : s_(s), table_size_(s.signals.size()), table_was_empty_(table_was_empty) {
-        if (s.session_duration > 0.0) expected_samples_ = sig::num_samples(s.session_duration);
+    Checker(const Settings& s, bool table_was_empty) : c_{s} {
+        c_.table_size = s.signals.size();
+        c_.table_was_empty = table_was_empty;
+        if (s.session_duration > 0.0) c_.expected_samples = sig::num_samples(s.session_duration);
     }
 
     std::vector<Problem> run() && {
-        walk(*this, s_);
+        walk(*this, c_.s);
         return std::move(problems_);
     }
 
@@ -130,196 +114,57 @@ public:
     void record(const R& record) {
         walk(*this, record);
     }
+    // Only what runs is judged: a disabled channel's sources and coil are not.
     void record(const ChannelSettings& channel) {
         if (channel.enabled) walk(*this, channel);
+    }
+    // A coil's tuning table is judged against the coil it belongs to.
+    void record(const lcsettings::Coil& coil) {
+        c_.coil = &coil;
+        walk(*this, coil);
     }
 
     void list(const sig::SignalTable& table) {
         const bool any_mixed = std::ranges::any_of(table, [](const sig::Signal& signal) {
             return std::holds_alternative<sig::MixedSignalParams>(signal.params);
         });
-        if (any_mixed) component_ = components(table);
+        if (any_mixed) c_.component = components(table);
         each(*this, table, [&](const sig::Signal& signal, std::size_t i) {
-            signal_ = i;
+            c_.signal = i;
             walk_signal(*this, signal);
         });
     }
     void kind(const sig::Signal&) {}
 
     template <class R, class T>
-    void field(const R&, std::string_view, const T& member) {
+    void field(const R& record, std::string_view, const T& member) {
+        if constexpr (measured<R> && std::same_as<T, double>) {
+            const bool finite = rules::finite_rule(member, found_);
+            report();
+            if (!finite) return;
+        } else if constexpr (measured<R> && std::same_as<T, std::vector<double>>) {
+            each(*this, member, [&](const double& value, std::size_t) {
+                rules::finite_rule(value, found_);
+                report();
+            });
+            return;
+        }
+        rules::check_member(c_, record, member, found_);
+        report();
         protocols::visit(*this, member);
     }
 
-    void field(const Settings& settings, std::string_view, const double& value) {
-        const double limit = settings.machine_config.max_intensity_setpoint;
-        if (is(value, settings.intensity) && value > limit) {
-            report(number(value) + " is above machine_config.max_intensity_setpoint " + number(limit));
-        }
-    }
-
-    // Every measured value of the machine description, its coils and their tuning tables
-    // included, must be a finite number.
-    void field(const machine_config::MachineConfig&, std::string_view, const double& value) { finite(value); }
-
-    // The stimulator's own checks are a safety net no protocol should run without.
-    void field(const machine_config::MachineConfig& machine, std::string_view, const bool& value) {
-        if (is(value, machine.safety_checks_enabled) && !value) {
-            report("false: the stimulator will not apply its own safety checks");
-        }
-    }
-
-    // A coil's tuning table is judged against the coil it belongs to.
-    void record(const lcsettings::Coil& coil) {
-        coil_ = &coil;
-        walk(*this, coil);
-    }
-
-    void field(const lcsettings::Coil& coil, std::string_view, const double& value) {
-        if (!finite(value) || !is(value, coil.max_carrier_frequency)) return;
-        const double machine = s_.machine_config.max_carrier_frequency;
-        if (value > machine) report(number(value) + " is above machine_config.max_carrier_frequency " + number(machine));
-    }
-
-    // A tuning entry holds what the tuning rule gives for its capacitance on its coil: an entry
-    // edited by hand would drive the coil at a frequency nobody computed.
-    void field(const lcsettings::LCSetting& entry, std::string_view, const double& value) {
-        if (!finite(value) || !is(value, entry.carrier_frequency)) return;
-        if (const auto tuned = tuned_entry(entry); tuned && value != tuned->carrier_frequency) {
-            report(number(value) + ", but " + tuning_of(entry) + " give " + number(tuned->carrier_frequency));
-        }
-    }
-    void field(const lcsettings::LCSetting& entry, std::string_view, const std::uint64_t& value) {
-        if (is(value, entry.clk_ticks_per_sample)) {
-            if (const auto tuned = tuned_entry(entry); tuned && value != tuned->clk_ticks_per_sample) {
-                report(number(value) + ", but " + tuning_of(entry) + " give " + number(tuned->clk_ticks_per_sample));
-            }
-        } else if (is(value, entry.capacitor_bank_setting) && value == 0) {
-            report("0, but positions in the list of candidate capacitances start at 1");
-        }
-    }
-    void field(const machine_config::MachineConfig&, std::string_view, const std::vector<double>& values) {
-        each(*this, values, [&](const double& value, std::size_t) {
-            if (!std::isfinite(value)) report(number(value) + " is not finite");
-        });
-    }
-
-    // Constant, sine and ramp parameters: whatever their unit, a NaN or an infinity is no
-    // setting, and a frequency or a ramp's duration cannot be negative.
-    template <SignalParams Params>
-    void field(const Params& params, std::string_view, const double& value) {
-        if (!std::isfinite(value)) {
-            report(number(value) + " is not finite");
-        } else if (value < 0.0 && never_negative(params, value)) {
-            report(number(value) + " is negative");
-        }
-    }
-
-    void field(const sig::MixedSignalParams&, std::string_view, const std::uint64_t& target) {
-        const std::size_t self = signal_;
-        if (target >= table_size_) {
-            report(missing_signal(target));
-        } else if (target == self) {
-            report("mixed signal " + number(self) + " refers to itself");
-        } else if (component_[target] == component_[self]) {
-            report("mixed signal " + number(self) + " refers to itself through signal " + number(target));
-        }
-    }
-
-    void field(const sig::ArbitrarySignalParams&, std::string_view, const sig::Samples& samples) {
-        if (!expected_samples_ || samples.size() == *expected_samples_) return;
-        report(count_of(samples.size(), "sample", "samples") + ", but the session of " +
-               number(s_.session_duration) + " s has " + number(*expected_samples_));
-    }
-
-    void field(const ChannelSettings& channel, std::string_view, const std::uint64_t& field) {
-        const std::size_t coils = s_.machine_config.coils.size();
-        if (is(field, channel.coil_idx)) {
-            if (channel.coil_idx >= coils) {
-                report("coil " + number(channel.coil_idx) + " does not exist; the machine has " +
-                       count_of(coils, "coil", "coils"));
-            }
-        } else if (is(field, channel.coil_setting_idx)) {
-            if (channel.coil_idx >= coils) return;  // reported above
-            const std::size_t entries = s_.machine_config.coils[channel.coil_idx].settings.size();
-            if (channel.coil_setting_idx >= entries) {
-                report("tuning entry " + number(channel.coil_setting_idx) + " does not exist; coil " +
-                       number(channel.coil_idx) + " has " + count_of(entries, "entry", "entries"));
-                return;
-            }
-            const lcsettings::Coil& coil = s_.machine_config.coils[channel.coil_idx];
-            const double carrier = coil.settings[channel.coil_setting_idx].carrier_frequency;
-            const std::string entry = "tuning entry " + number(channel.coil_setting_idx) + " of coil " +
-                                      number(channel.coil_idx) + " runs at " + number(carrier) + " kHz, above ";
-            if (carrier > coil.max_carrier_frequency) {
-                report(entry + "machine_config.coils[" + number(channel.coil_idx) + "].max_carrier_frequency " +
-                       number(coil.max_carrier_frequency));
-            }
-            if (carrier > s_.machine_config.max_carrier_frequency) {
-                report(entry + "machine_config.max_carrier_frequency " + number(s_.machine_config.max_carrier_frequency));
-            }
-        }
-    }
-
-    // Only the selection in force is judged; the other one holds 0 and means nothing.
-    void field(const SignalSourceSelection& selection, std::string_view, const std::uint64_t& field) {
-        if (is(field, selection.internal) && !selection.external_selected) {
-            if (selection.internal >= table_size_) report(missing_signal(selection.internal));
-        } else if (is(field, selection.external) && selection.external_selected) {
-            const std::uint64_t inputs = s_.machine_config.num_external_signal_sources;
-            if (selection.external >= inputs) {
-                report("external input " + number(selection.external) + " does not exist; the machine has " +
-                       count_of(inputs, "external input", "external inputs"));
-            }
-        }
-    }
-
 private:
-    void report(std::string_view what) {
-        std::string text = path.text();
-        const std::size_t length = text.size();
-        problems_.push_back(Problem{std::move(text.append(": ").append(what)), length});
+    // What the rules found at the current field, under its path.
+    void report() {
+        if (found_.empty()) return;
+        const std::string at = path.text();
+        for (std::string& what : found_) problems_.push_back(Problem{at + ": " + what, at.size()});
+        found_.clear();
     }
 
-    bool finite(double value) {
-        if (std::isfinite(value)) return true;
-        report(number(value) + " is not finite");
-        return false;
-    }
-
-    // What the coil's own tuning computation gives for an entry; none when the coil's inductance
-    // or the entry's capacitance is no number to tune with (reported as not finite).
-    std::optional<lcsettings::LCSetting> tuned_entry(const lcsettings::LCSetting& entry) const {
-        if (coil_ == nullptr || !std::isfinite(coil_->inductance) || !std::isfinite(entry.capacitance)) {
-            return std::nullopt;
-        }
-        return lcsettings::tune(coil_->inductance, entry.capacitance, entry.capacitor_bank_setting);
-    }
-    std::string tuning_of(const lcsettings::LCSetting& entry) const {
-        return "capacitance " + number(entry.capacitance) + " and the coil's inductance " + number(coil_->inductance);
-    }
-
-    std::string missing_signal(std::uint64_t position) const {
-        std::string text = "signal " + number(position) + " does not exist; ";
-        if (table_was_empty_) return text + "the table is empty (save adds 1 signal, the constant 0.0)";
-        return text + "the table has " + count_of(table_size_, "signal", "signals");
-    }
-
-    static bool never_negative(const sig::SineSignalParams& sine, const double& field) {
-        return is(field, sine.frequency);
-    }
-    static bool never_negative(const sig::RampSignalParams& ramp, const double& field) {
-        return is(field, ramp.up_duration) || is(field, ramp.down_duration);
-    }
-    static bool never_negative(const sig::ConstantSignalParams&, const double&) { return false; }
-
-    const Settings& s_;
-    const std::uint64_t table_size_;
-    const bool table_was_empty_;
-    std::optional<std::uint64_t> expected_samples_;
-    std::vector<std::size_t> component_;
-    std::size_t signal_ = 0;  // the position of the signal being walked
-    const lcsettings::Coil* coil_ = nullptr;  // the coil whose tuning table is being walked
+    rules::Context c_;
+    rules::Found found_;
     std::vector<Problem> problems_;
 };
 
@@ -328,7 +173,7 @@ private:
 std::vector<Problem> problems(const settings::Settings& settings) {
     // Judged as it will run: as saving writes it, an empty table filled.
     std::optional<Settings> filled;
-    return Checker(file::as_saved(settings, filled), settings.signals.empty()).run();
+    return Checker(settings::as_saved(settings, filled), settings.signals.empty()).run();
 }
 
 std::vector<std::string> find_problems(const settings::Settings& settings) {

@@ -19,6 +19,10 @@ namespace {
 
 using encoding::DecodeProblem;
 using settings::Settings;
+using rules::field_problem;
+using rules::sample_allowed;
+using rules::sample_count_problem;
+using rules::sample_problem;
 
 [[noreturn]] void refuse(std::string what, std::size_t at,
                          std::size_t element = DecodeProblem::no_element) {

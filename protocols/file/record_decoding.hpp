@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "protocols/file/value_rules.hpp"
+#include "protocols/rules/value_rules.hpp"
 #include "protocols/settings.hpp"
 
 namespace protocols::file {

@@ -7,7 +7,6 @@
 #include <array>
 #include <concepts>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -79,16 +78,6 @@ void encode_record(Sink& out, const R& record) {
 template <class Sink>
 void encode_signal(Sink& out, const signals::Signal& signal) {
     encode_value(out, signal);
-}
-
-// The Settings value that saving writes: s itself, or, when its signal table is empty, a copy in
-// `filled` holding the one constant 0.0 signal that saving adds (small: no signals to copy).
-inline const settings::Settings& as_saved(const settings::Settings& s,
-                                          std::optional<settings::Settings>& filled) {
-    if (!s.signals.empty()) return s;
-    filled.emplace(s);
-    filled->signals.push_back(signals::Signal{signals::ConstantSignalParams{0.0}});
-    return *filled;
 }
 
 // The exact length of the protocol file of one Settings value.

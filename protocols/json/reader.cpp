@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "protocols/field_path.hpp"
-#include "protocols/file/value_rules.hpp"
+#include "protocols/rules/value_rules.hpp"
 #include "protocols/json/document.hpp"
 #include "protocols/json/layout.hpp"
 #include "protocols/json/writer.hpp"
@@ -143,7 +143,7 @@ public:
 
     void samples(sig::Samples& samples, const Node& n) {
         expect_list(n);
-        if (auto problem = file::sample_count_problem(n.count)) refuse(n, std::move(*problem));
+        if (auto problem = rules::sample_count_problem(n.count)) refuse(n, std::move(*problem));
         if (n.samples != 0) {  // read on the fast road, every one within the rules
             samples = std::move(doc_.samples(n));
             return;
@@ -157,9 +157,9 @@ public:
             const std::string_view t = token(item);
             std::int64_t value = 0;
             const auto r = std::from_chars(t.data(), t.data() + t.size(), value);
-            if (r.ec != std::errc{} || !file::sample_allowed(value)) {
+            if (r.ec != std::errc{} || !rules::sample_allowed(value)) {
                 path.push(i);
-                refuse(item, file::sample_problem(int_text(t)));
+                refuse(item, rules::sample_problem(int_text(t)));
             }
             samples[i] = static_cast<std::int16_t>(value);
         });
@@ -191,7 +191,7 @@ public:
         const Node* item = get(n, name);
         if (item == nullptr) refuse(n, "missing key");
         protocols::visit(*this, member, *item);
-        if (auto problem = file::field_problem(record, member)) refuse(*item, std::move(*problem));
+        if (auto problem = rules::field_problem(record, member)) refuse(*item, std::move(*problem));
     }
 
     void signal(sig::Signal& signal, const Node& n) {
@@ -203,7 +203,8 @@ public:
         if (kind == nullptr) refuse(n, "missing key");
         if (kind->type != Type::string) refuse(*kind, "expected a str, got " + given(*kind));
         const std::string name = doc_.decoded(*kind);
-        const std::size_t index = kind_index(name);
+        std::size_t index = 0;
+        while (index < sig::Signal::kind_names.size() && sig::Signal::kind_names[index] != name) ++index;
         if (index == sig::Signal::kind_names.size()) refuse(*kind, "unknown signal kind " + quote_(name));
         return index;
     }

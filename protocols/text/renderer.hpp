@@ -1,7 +1,6 @@
 // The one renderer of the text form, generic over any value built from the kinds of field
-// (record.hpp), plain kinds (enums with name_of) and other integers. It writes to a sink: a
-// counting sink measures the exact text, a writing sink fills room of that size, so the layout
-// exists once.
+// (record.hpp). It writes to a sink: a counting sink measures the exact text, a writing sink
+// fills room of that size, so the layout exists once.
 #pragma once
 
 #include <algorithm>
@@ -34,11 +33,6 @@ struct TextSize {
 enum class SampleLists { every_sample, summary };
 
 namespace detail {
-
-template <class T>
-concept PlainKind = std::is_enum_v<T> && requires(T v) {
-    { name_of(v) } -> std::convertible_to<std::string_view>;
-};
 
 inline constexpr std::string_view blanks = "                                ";  // 32 spaces
 
@@ -146,8 +140,7 @@ private:
     }
 };
 
-// A visitor of the walk (record.hpp) that writes each kind at its level; leaves that are no
-// field of a protocol (other integers, plain kinds) render too, for the texts of single values.
+// A visitor of the walk (record.hpp) that writes each kind at its level.
 template <class Sink>
 class Renderer {
 public:
@@ -156,13 +149,7 @@ public:
 
     template <class T>
     void value(const T& v, int level) {
-        if constexpr (std::integral<T> && !std::same_as<T, bool> && !std::same_as<T, std::uint64_t>) {
-            integer(v);
-        } else if constexpr (PlainKind<T>) {
-            out_.text(name_of(v));
-        } else {
-            protocols::visit(*this, v, level);
-        }
+        protocols::visit(*this, v, level);
     }
 
     void scalar(bool v, int) { out_.text(v ? "true" : "false"); }

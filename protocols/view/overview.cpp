@@ -8,7 +8,6 @@
 #include <variant>
 
 #include "protocols/check/problems.hpp"
-#include "protocols/file/record_encoding.hpp"
 #include "protocols/text/renderer.hpp"
 
 namespace protocols::view {
@@ -151,7 +150,7 @@ Overview overview(const Settings& settings, std::span<const Mark> findings) {
     Overview o;
     // Shown as it will run: as saving writes it, an empty table filled.
     std::optional<Settings> filled;
-    const Settings& s = file::as_saved(settings, filled);
+    const Settings& s = settings::as_saved(settings, filled);
     o.added_by_save = settings.signals.empty();
 
     const double limit = s.machine_config.max_intensity_setpoint;

@@ -6,7 +6,7 @@
 #include <variant>
 #include <vector>
 
-#include "protocols/file/value_rules.hpp"
+#include "protocols/rules/value_rules.hpp"
 #include "protocols/record.hpp"
 #include "protocols/settings.hpp"
 
@@ -74,14 +74,14 @@ TEST(ValueRules, JudgeTheMemberTheyBelongTo) {
     Settings s;
     s.intensity = 1.5;
     s.session_duration = 1.5;
-    EXPECT_EQ(protocols::file::field_problem(s, s.intensity), "value 1.5 outside 0.0..1.0");
-    EXPECT_EQ(protocols::file::field_problem(s, s.session_duration), std::nullopt);
+    EXPECT_EQ(protocols::rules::field_problem(s, s.intensity), "value 1.5 outside 0.0..1.0");
+    EXPECT_EQ(protocols::rules::field_problem(s, s.session_duration), std::nullopt);
     const double copy = s.intensity;  // the same value, but no member of s
-    EXPECT_EQ(protocols::file::field_problem(s, copy), std::nullopt);
+    EXPECT_EQ(protocols::rules::field_problem(s, copy), std::nullopt);
     s.session_duration = 0.0;
-    EXPECT_EQ(protocols::file::field_problem(s, s.session_duration), "value 0.0 outside 0.01..1800.0");
+    EXPECT_EQ(protocols::rules::field_problem(s, s.session_duration), "value 0.0 outside 0.01..1800.0");
     s.signals.clear();
-    EXPECT_EQ(protocols::file::field_problem(s, s.signals), "empty signal table");
+    EXPECT_EQ(protocols::rules::field_problem(s, s.signals), "empty signal table");
 }
 
 }  // namespace

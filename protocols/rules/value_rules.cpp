@@ -1,9 +1,9 @@
-#include "protocols/file/value_rules.hpp"
+#include "protocols/rules/value_rules.hpp"
 
 #include "protocols/config.hpp"
 #include "protocols/text/float_text.hpp"
 
-namespace protocols::file {
+namespace protocols::rules {
 
 std::string sample_problem(std::string_view value_text) {
     return std::string("sample ").append(value_text).append(" outside ")
@@ -37,4 +37,4 @@ std::optional<std::string> signal_table_problem(const signals::SignalTable& tabl
     return std::nullopt;
 }
 
-}  // namespace protocols::file
+}  // namespace protocols::rules

@@ -14,7 +14,7 @@
 #include "protocols/config.hpp"
 #include "protocols/settings.hpp"
 
-namespace protocols::file {
+namespace protocols::rules {
 
 using config::MAX_SAMPLE;
 using config::MAX_SAMPLES;
@@ -36,9 +36,14 @@ std::optional<std::string> intensity_problem(const double& value);
 std::optional<std::string> session_duration_problem(const double& value);
 std::optional<std::string> signal_table_problem(const signals::SignalTable& table);
 
+// What becomes of a value that breaks a rule: refused where it is read (a file, a dict), or
+// reported by find_problems() (protocol_rules.hpp).
+enum class Severity { refused, reported };
+
 namespace detail {
 template <class R, class T>
 struct Rule {
+    static constexpr Severity severity = Severity::refused;
     T R::*member;
     std::optional<std::string> (*problem)(const T&);
 };
@@ -68,4 +73,4 @@ std::optional<std::string> field_problem(const R& record, const T& member) {
     return problem;
 }
 
-}  // namespace protocols::file
+}  // namespace protocols::rules
