@@ -2,6 +2,7 @@
 the interpreter lock on (the module declares that it needs it) and CPython warns about that on
 standard error; the command's own import keeps that one warning off its one-line messages."""
 
+import signal
 import warnings
 
 
@@ -21,7 +22,14 @@ def main(argv: list[str] | None = None) -> int:
 
 
 def console() -> int:
+    # Until the command can report it, Ctrl-C ends the process as SIGINT does by default: at
+    # once and silently, not with a traceback of the imports it stopped.
+    hears_ctrl_c = signal.getsignal(signal.SIGINT) is signal.default_int_handler
+    if hears_ctrl_c:
+        signal.signal(signal.SIGINT, signal.SIG_DFL)
     import_pyvora()
     from pyvora_cli import command
 
+    if hears_ctrl_c:
+        signal.signal(signal.SIGINT, signal.default_int_handler)
     return command.console()

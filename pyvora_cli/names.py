@@ -5,10 +5,12 @@ A name is written as given on the command line, except for what would break a li
 not be read back: a backslash is written `\\\\`; a tab, line feed and carriage return `\\t`,
 `\\n`, `\\r`; any other character that is not printable, or that standard output's encoding
 cannot write, `\\u{<hex>}` as the text form writes such characters; and each byte that is not
-part of valid UTF-8 `\\x<hex>` (two lowercase digits)."""
+part of valid UTF-8 `\\x<hex>` (two lowercase digits). A lone surrogate that stands for no byte
+(a str made in Python, not read from the system) is written `\\u{<hex>}` too."""
 
 import codecs
 import os
+import re
 import sys
 
 from pyvora import _value_text
@@ -25,7 +27,14 @@ def output_encoding() -> str:
         return "utf-8"
 
 
+# Surrogates that os.fsdecode does not make: they stand for no byte of a name.
+NOT_A_BYTE = re.compile("([\ud800-\udc7f\udd00-\udfff])")
+
+
 def name_text(name: str | bytes) -> str:
+    if isinstance(name, str) and NOT_A_BYTE.search(name):
+        return "".join(f"\\u{{{ord(part):x}}}" if NOT_A_BYTE.fullmatch(part) else name_text(part)
+                       for part in NOT_A_BYTE.split(name))
     raw = os.fsencode(name)
     encoding = output_encoding()
     parts: list[str] = []

@@ -52,12 +52,36 @@ class Fit:
     def fits(self, text: str, room: float, **font: Any) -> bool:
         return self.width(text, **font) <= room * SLACK - 1.0 / self.dpi
 
-    def _longest(self, text: str, room: float, tail: str, font: dict[str, Any]) -> int:
-        """The longest prefix of text that fits with tail after it, by bisection (at least 0)."""
-        low, high = 0, len(text)
+    def _longest(self, text: str, room: float, tail: str, font: dict[str, Any], start: int = 0,
+                 guess: int = 32) -> int:
+        """The length of the longest piece of text from `start` that fits with tail after it (at
+        least 0). Searched from a guess (the previous line's length) by steps that double, then
+        by bisection: no text measured is much longer than the piece, so a long text's lines
+        cost time in proportion to their length, and lines alike cost few measures."""
+        def fit(length: int) -> bool:
+            return self.fits(text[start:start + length].rstrip() + tail, room, **font)
+
+        size = len(text) - start
+        guess, step = min(max(guess, 1), size), 1
+        if size == 0:
+            return 0
+        if fit(guess):  # low fits; high + 1 does not, or is past the end
+            low, high = guess, size
+            while low + step <= size:
+                if not fit(low + step):
+                    high = low + step - 1
+                    break
+                low, step = low + step, 2 * step
+        else:
+            low, high = 0, guess - 1
+            while high - step + 1 > 0:
+                if fit(high - step + 1):
+                    low = high - step + 1
+                    break
+                high, step = high - step, 2 * step
         while low < high:
             middle = (low + high + 1) // 2
-            if self.fits(text[:middle].rstrip() + tail, room, **font):
+            if fit(middle):
                 low = middle
             else:
                 high = middle - 1
@@ -66,14 +90,20 @@ class Fit:
     def wrap(self, text: str, room: float, **font: Any) -> list[str]:
         """The text in lines that each fit: broken at spaces, within a word too wide alone."""
         text = drawable(text)
-        lines = []
-        while not self.fits(text, room, **font):
-            n = max(self._longest(text, room, "", font), 1)
-            cut = text.rfind(" ", 0, n + 1)
-            end, start = (cut, cut + 1) if cut > 0 else (n, n)
-            lines.append(text[:end].rstrip(" "))
-            text = text[start:].lstrip(" ")
-        return [*lines, text]
+        lines: list[str] = []
+        start = 0  # of the rest, which each line takes from: no copy of the rest is made
+        n = 32
+        while True:
+            n = self._longest(text, room, "", font, start, n)
+            if start + n == len(text) and self.fits(text[start:], room, **font):
+                return [*lines, text[start:]]
+            n = max(n, 1)
+            cut = text.rfind(" ", start, start + n + 1)
+            end, after = (cut, cut + 1) if cut > start else (start + n, start + n)
+            lines.append(text[start:end].rstrip(" "))
+            start = after
+            while start < len(text) and text[start] == " ":
+                start += 1
 
     def pieces(self, pieces: list[str], room: float, separator: str = "    ", **font: Any) -> list[str]:
         """The pieces on one line when they fit, else each wrapped on lines of its own."""

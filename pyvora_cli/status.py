@@ -1,7 +1,9 @@
 """The command's exit statuses, as diff(1) has them, and the one road every failure takes: one
 line on standard error ("FILE: <reason>" or "pyvora: <reason>"), exit status 2, no traceback.
-Ctrl-C takes it too, with exit status 130, as a shell reports a command that SIGINT ended."""
+Ctrl-C takes it too, with exit status 130, as a shell reports a command that SIGINT ended; so
+do SIGTERM and SIGHUP, with 128 + their number."""
 
+import signal
 import sys
 from collections.abc import Callable
 from typing import Any
@@ -12,6 +14,18 @@ from pyvora_cli.streams import OutputFailed, Trouble
 
 CLEAN, FOUND, TROUBLE = 0, 1, 2
 INTERRUPTED = 130
+
+
+class Stopped(KeyboardInterrupt):
+    """SIGTERM or SIGHUP, heard as Ctrl-C is: what is being written is dropped, the old file kept."""
+
+    def __init__(self, number: int):
+        super().__init__(number)
+        self.number = number
+
+
+def stop(number: int, frame: object) -> None:
+    raise Stopped(number)
 
 
 def complain(line: str) -> None:
@@ -49,9 +63,9 @@ def outcome(run: Callable[[Any], int], args: Any) -> int:
         if str(failure):  # a reader that stopped early (`pyvora show FILE | head`) is not reported
             complain(str(failure))
         return TROUBLE
-    except KeyboardInterrupt:
+    except KeyboardInterrupt as interruption:
         interrupted()
-        return INTERRUPTED
+        return 128 + interruption.number if isinstance(interruption, Stopped) else INTERRUPTED
     return status
 
 

@@ -4,12 +4,13 @@ nothing here lets an OSError, a MemoryError or an encoding error reach the user 
 
 import errno
 import os
+import re
 import secrets
 import stat
 import sys
 from collections.abc import Iterator
 from contextlib import contextmanager, suppress
-from typing import Any, BinaryIO, TextIO
+from typing import Any, BinaryIO, TextIO, cast
 
 from pyvora import DecodeError, Protocol
 from pyvora_cli.names import name_text
@@ -106,9 +107,20 @@ def standard_output() -> Iterator[TextIO]:
                            f"{error.object[error.start:error.end]!a}") from None
 
 
+# Characters of text encoded and written at a time: a Ctrl-C that comes while a piece is being
+# encoded is heard before its write, which may block on a reader that waits.
+CHUNK = 1 << 16
+
+
 def write_text(text: str) -> None:
     with standard_output() as out:
-        out.write(text)
+        if len(text) <= CHUNK:
+            out.write(text)
+            return
+        out.flush()
+        for start in range(0, len(text), CHUNK):
+            data = text[start:start + CHUNK].encode(out.encoding, cast(str, out.errors))  # never None here
+            out.buffer.write(data)
 
 
 def write_bytes(*pieces: Any) -> None:
@@ -138,58 +150,180 @@ def abandon_output() -> None:
         pass
 
 
+# Names that stand for a descriptor the process holds: written through it, never reopened.
+DESCRIPTOR_NAME = re.compile(r"/dev/(?:std(?P<standard>in|out|err)|fd/(?P<fd>[0-9]+))|/proc/self/fd/(?P<proc>[0-9]+)")
+STANDARD_DESCRIPTORS = {"in": 0, "out": 1, "err": 2}
+
+
+def descriptor_named(name: str) -> int | None:
+    """The descriptor `/dev/stdout`, `/dev/stderr`, `/dev/fd/N` or `/proc/self/fd/N` names."""
+    found = DESCRIPTOR_NAME.fullmatch(name)
+    if found is None:
+        return None
+    if found["standard"]:
+        return STANDARD_DESCRIPTORS[found["standard"]]
+    return int(found["fd"] or found["proc"])
+
+
 @contextmanager
 def replacing(name: str) -> Iterator[BinaryIO]:
-    """A binary file to write in place of the file `name`. A regular file (or a new one) is
-    written as a temporary file beside it, flushed to the disk and renamed over it only once
-    complete: a failure, Ctrl-C included, leaves the old file as it was and no temporary file.
-    The old file's permissions (and owner, where the process may keep it) are kept; a new file
-    gets the mode open() would give it. Anything else (a FIFO, a device) is written in place.
-    An OSError says why not."""
-    target = os.path.realpath(name)  # a link keeps pointing where it did
+    """A binary file to write in place of the file `name`.
+
+    A name that stands for a descriptor (`/dev/stdout`, `/dev/fd/N`) is written through that
+    descriptor, at its offset and with its flags (`>>` appends), as the shell opened it; a FIFO
+    or a device is opened and written in place. Only a regular file (or a new one) is replaced:
+    written to a file without a name (O_TMPFILE) or, where the filesystem has none, to a hidden
+    one beside it, flushed to the disk and put in its place only once complete. A failure,
+    Ctrl-C included, leaves the old file as it was and no temporary file; an unnamed one is left
+    by no signal at all. The old file's permissions are kept, and its owner and group as far as
+    the process may give them; a new file gets the mode open() would give it. An OSError says
+    why not."""
+    if not name:
+        raise FileNotFoundError(errno.ENOENT, os.strerror(errno.ENOENT), name)
+    number = descriptor_named(name)
+    if number is not None:
+        if number == 1 and sys.stdout is not None:
+            sys.stdout.flush()
+        with open(number, "wb", closefd=False) as file:
+            yield file
+        return
     try:
-        status: os.stat_result | None = os.stat(target)
+        status: os.stat_result | None = os.stat(name)
     except FileNotFoundError:
         status = None
+    if status is None and name.endswith("/"):  # cp refuses to make a file of a folder's name too
+        raise NotADirectoryError(errno.ENOTDIR, os.strerror(errno.ENOTDIR), name)
     if status is not None and not stat.S_ISREG(status.st_mode):
         with open(name, "wb") as file:
             yield file
         return
+    target = os.path.realpath(name)  # a link keeps pointing where it did
     if status is not None:
         os.close(os.open(target, os.O_WRONLY | os.O_CLOEXEC))  # the old file may be written at all
     folder, base = os.path.split(target)
-    while True:
-        temporary = os.path.join(folder, f".{base}.{secrets.token_hex(4)}.tmp")
-        try:
-            descriptor = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
-            break
-        except FileExistsError:
-            continue
-        except BaseException:  # a Ctrl-C may come just after the file was made
-            with suppress(OSError):
-                os.unlink(temporary)
-            raise
+    folder_descriptor = os.open(folder, os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
     try:
-        with open(descriptor, "wb") as file:
-            if status is not None:
-                if (status.st_uid, status.st_gid) != (os.geteuid(), os.getegid()):
-                    with suppress(OSError):
-                        os.fchown(descriptor, status.st_uid, status.st_gid)
-                os.fchmod(descriptor, stat.S_IMODE(status.st_mode))
-            yield file
-            file.flush()
+        with temporary_beside(folder_descriptor, base, status) as (descriptor, temporary):
+            with open(descriptor, "wb", closefd=False) as file:
+                yield file
             os.fsync(descriptor)
-        os.replace(temporary, target)
-    except BaseException:
-        with suppress(OSError):
-            os.unlink(temporary)
-        raise
-    with suppress(OSError):  # the rename itself reaches the disk with the folder
-        folder_descriptor = os.open(folder or ".", os.O_RDONLY | os.O_CLOEXEC)
-        try:
+            put_in_place(folder_descriptor, descriptor, temporary, base)
+        with suppress(OSError):  # the new name reaches the disk with the folder
             os.fsync(folder_descriptor)
-        finally:
-            os.close(folder_descriptor)
+    finally:
+        os.close(folder_descriptor)
+
+
+NAME_MAX = 255  # bytes of a name in a folder, on every filesystem the command writes to
+
+
+class Temporary:
+    """The name a temporary file has in the folder, or has not yet (an unnamed one)."""
+
+    def __init__(self, base: str, named: bool):
+        self.base = base
+        self.name: str | None = None
+        if named:
+            self.name = self.new_name()
+
+    def new_name(self) -> str:
+        """`.BASE.XXXXXXXX.tmp`, BASE cut short so that the name stays within what a folder allows."""
+        raw = os.fsencode(self.base)[:NAME_MAX - 14]
+        return f".{os.fsdecode(raw)}.{secrets.token_hex(4)}.tmp"
+
+
+@contextmanager
+def temporary_beside(folder: int, base: str, status: os.stat_result | None) -> Iterator[tuple[int, Temporary]]:
+    """A new file for the content of `base` in the folder open as `folder`, and its name:
+    unnamed where the filesystem allows. Its permissions never exceed the old file's; it is
+    removed on any failure."""
+    # An old file's mode is given once the owner and group are its own: until then only the
+    # permissions its owner has, so that no group or other user has a moment of more access.
+    mode = 0o666 if status is None else stat.S_IMODE(status.st_mode) & 0o700
+    temporary = Temporary(base, named=False)
+    descriptor = unnamed_file(folder, mode)
+    if descriptor is None:
+        while True:
+            temporary.name = temporary.new_name()
+            try:
+                descriptor = os.open(temporary.name, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, mode,
+                                     dir_fd=folder)
+                break
+            except FileExistsError:
+                continue
+            except BaseException:  # a Ctrl-C may come just after the file was made
+                with suppress(OSError):
+                    os.unlink(temporary.name, dir_fd=folder)
+                raise
+    try:
+        if status is not None:
+            keep_owner(descriptor, status)
+        yield descriptor, temporary
+    except BaseException:
+        if temporary.name is not None:
+            with suppress(OSError):
+                os.unlink(temporary.name, dir_fd=folder)
+        raise
+    finally:
+        os.close(descriptor)
+
+
+def unnamed_file(folder: int, mode: int) -> int | None:
+    """A file without a name in the folder (O_TMPFILE), or None where the system or the
+    filesystem has none or it could not be linked in (no /proc/self/fd)."""
+    flag = getattr(os, "O_TMPFILE", None)
+    if flag is None or not os.path.isdir("/proc/self/fd"):
+        return None
+    try:
+        return os.open(".", flag | os.O_WRONLY | os.O_CLOEXEC, mode, dir_fd=folder)
+    except OSError as error:
+        if error.errno in (errno.EOPNOTSUPP, errno.EISDIR, errno.EINVAL):
+            return None
+        raise
+
+
+def keep_owner(descriptor: int, status: os.stat_result) -> None:
+    """Gives the new file the old one's owner and group, or its group alone where the process
+    may give only that (a member of the group may, as editors and `sed -i` do), then its mode."""
+    made = os.fstat(descriptor)
+    if (made.st_uid, made.st_gid) != (status.st_uid, status.st_gid):
+        try:
+            os.fchown(descriptor, status.st_uid, status.st_gid)
+        except OSError:
+            with suppress(OSError):
+                os.fchown(descriptor, -1, status.st_gid)
+    os.fchmod(descriptor, stat.S_IMODE(status.st_mode))
+
+
+def put_in_place(folder: int, descriptor: int, temporary: Temporary, base: str) -> None:
+    """Gives the complete file the name `base`, over the old file if there is one. An unnamed
+    file is linked in: straight to `base` when that is free, else under a temporary name first,
+    renamed over the old file."""
+    if temporary.name is None:
+        source = f"/proc/self/fd/{descriptor}"
+        try:
+            os.link(source, base, dst_dir_fd=folder, follow_symlinks=True)
+            return
+        except FileExistsError:
+            pass
+        while True:
+            temporary.name = temporary.new_name()
+            try:
+                os.link(source, temporary.name, dst_dir_fd=folder, follow_symlinks=True)
+                break
+            except FileExistsError:
+                temporary.name = None  # another's file
+    os.replace(temporary.name, base, src_dir_fd=folder, dst_dir_fd=folder)
+
+
+def same_file(source: str, output: str) -> bool:
+    """Whether the output names the very file (a link to it included) that the source does."""
+    if STDIO in (source, output):
+        return False
+    try:
+        return os.path.samefile(source, output)
+    except (OSError, ValueError):
+        return False
 
 
 def write_file(name: str, pieces: list[Any]) -> None:

@@ -7,7 +7,9 @@ from collections.abc import Callable
 from typing import Any
 
 from pyvora_cli import streams
+from pyvora_cli.names import name_text
 from pyvora_cli.status import CLEAN, out_of_memory
+from pyvora_cli.streams import Trouble
 
 
 class Shown(Exception):
@@ -55,7 +57,10 @@ def add_conversion(subparsers: Any, run: Callable[[argparse.Namespace], int], na
 
 
 def write_made(args: argparse.Namespace, make: Callable[[str], list[Any]]) -> int:
-    """Writes to OUT what `make` makes of the file named FILE (its pieces, one after the other)."""
+    """Writes to OUT what `make` makes of the file named FILE (its pieces, one after the other).
+    OUT may not be FILE itself: its replacement would lose the input (plot refuses it too)."""
+    if streams.same_file(args.file, args.output):
+        raise Trouble(f"{name_text(args.output)}: is the input file itself; name another file with -o OUT")
     try:
         pieces = make(args.file)
     except MemoryError:

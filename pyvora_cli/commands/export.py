@@ -1,6 +1,8 @@
 """`pyvora export`: the protocol as JSON."""
 
 import argparse
+import re
+import sys
 from typing import Any
 
 from pyvora_cli import streams
@@ -28,4 +30,21 @@ def whole_number(text: str) -> int:
 
 
 def run(args: argparse.Namespace) -> int:
-    return write_made(args, lambda path: [streams.read_protocol(path).to_json(args.samples_per_line)])
+    to_terminal = args.output == STDIO and sys.stdout is not None and sys.stdout.isatty()
+
+    def made(path: str) -> list[Any]:
+        text = streams.read_protocol(path).to_json(args.samples_per_line)
+        return [for_terminal(text) if to_terminal else text]
+
+    return write_made(args, made)
+
+
+# The UTF-8 of characters that a terminal acts on instead of showing: C1 controls, the bidi
+# controls (which reorder what follows them on the line) and the line and paragraph separators.
+TERMINAL_CONTROLS = re.compile(rb"\xc2[\x80-\x9f]|\xd8\x9c|\xe2\x80[\x8e\x8f\xa8-\xae]|\xe2\x81[\xa6-\xa9]")
+
+
+def for_terminal(piece: bytes) -> bytes:
+    """The JSON form with each such character written as its JSON escape, `\\uXXXX`:
+    the same JSON, which a terminal shows as it is. They occur only within strings."""
+    return TERMINAL_CONTROLS.sub(lambda found: f"\\u{ord(found[0].decode()):04x}".encode(), piece)

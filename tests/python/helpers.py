@@ -3,6 +3,7 @@ steps, the `pyvora` command as a user runs it, and the harness that runs a snipp
 memory."""
 
 import gc
+import importlib
 import os
 import struct
 import subprocess
@@ -13,6 +14,17 @@ import pytest
 from hypothesis import strategies as st
 
 from pyvora import Channel, Coil, Protocol
+
+# ---------------------------------------------------------------------------------------------
+# Packages
+
+def need(package: str):
+    """The package, for a test that needs it. Elsewhere a test skips without it; under the test
+    command (scripts/test.sh), which installs every package, its absence is an error."""
+    if os.environ.get("PYVORA_TEST_COMMAND"):
+        return importlib.import_module(package)
+    return pytest.importorskip(package)
+
 
 # ---------------------------------------------------------------------------------------------
 # Panics
@@ -126,6 +138,11 @@ def built_by(steps, protocol=None):
 
 COMMAND = str(Path(sysconfig.get_path("scripts")) / "pyvora")  # installed by pip install .
 
+# Each command the tests start flushes its output itself: with PYTHONUNBUFFERED (as some
+# machines set it) a flush the command forgot, or a failed one it did not discard, would go
+# unseen.
+os.environ.pop("PYTHONUNBUFFERED", None)
+
 
 def run(*args: str) -> subprocess.CompletedProcess:
     return subprocess.run([COMMAND, *args], capture_output=True, text=True)
@@ -133,13 +150,13 @@ def run(*args: str) -> subprocess.CompletedProcess:
 
 def write(path: Path, *, intensity=0.2, frequency=10.0, samples=None, last=None, external=None) -> str:
     """A short session: a sine, an arbitrary signal, a constant (or `last`), routed on channel A."""
-    import numpy as np
+    np = need("numpy")
 
     p = Protocol()
     p.set_session_duration(0.01)
     p.set_stimulation_intensity(intensity)
     p.add_sine_signal(1.0, frequency)
-    p.add_arbitrary_signal(np.full(50, 0.5) if samples is None else samples)
+    p.add_arbitrary_signal(np.full(50, 0.5) if samples is None else np.asarray(samples, dtype=float))
     (last or (lambda p: p.add_constant_signal(0.5)))(p)
     p.set_amplitude_source(Coil.A1, 0)
     p.set_amplitude_source(Coil.A2, 2)

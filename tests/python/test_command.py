@@ -17,9 +17,7 @@ import pytest
 from pyvora import Protocol
 
 from conftest import run_python
-from helpers import COMMAND, run, write
-
-np = pytest.importorskip("numpy")
+from helpers import COMMAND, need, run, write
 
 @pytest.fixture
 def files(tmp_path):
@@ -72,7 +70,7 @@ def test_check(files, names, status, out, err):
 
 @pytest.mark.parametrize("b_options, expected", [
     ({"intensity": 0.25, "frequency": 12.0,
-      "samples": np.array([0.5, 0.5, 0.5, 1.0] + [0.5] * 3 + [0.0] + [0.5] * 42),
+      "samples": [0.5, 0.5, 0.5, 1.0] + [0.5] * 3 + [0.0] + [0.5] * 42,
       "last": lambda p: (p.add_ramp_signal(1.0, 2.5, 5e-5), p.add_sine_signal(1.0, 1.0)),
       "external": 2},
      ["intensity: 0.2 -> 0.25",
@@ -100,6 +98,7 @@ def test_diff_of_signals_only_in_a_and_of_floats_by_their_bits(tmp_path):
 
 
 def test_diff_of_sample_lists_of_different_lengths(tmp_path):
+    np = need("numpy")
     for name, duration in (("a", 0.02), ("b", 0.01)):
         p = Protocol()
         p.set_session_duration(duration)
@@ -325,6 +324,7 @@ def test_file_names_are_written_one_way_on_one_line(tmp_path):
     ("utf-8", "Cafe\u0301 \u200b\xad é", "Cafe\\u{301} \\u{200b}\\u{ad} é"),
     ("ascii", "coil €", "coil \\u{20ac}"),
     ("ascii", b"\xe2\x82\xac\xe2\x82", "\\u{20ac}\\xe2\\x82"),
+    ("utf-8", "a\ud800b\udcff", "a\\u{d800}b\\xff"),  # a lone surrogate made in Python, one from a byte
 ])
 def test_each_escape_of_a_file_name(monkeypatch, encoding, name, written):
     from pyvora_cli import names
@@ -390,3 +390,76 @@ def test_ctrl_c_is_one_line_and_status_130(tmp_path):
     finally:
         os.close(unread_end)
     assert ends == [(130, b"pyvora: interrupted\n")] * 2
+
+
+def test_the_input_is_not_taken_for_the_output(tmp_path):
+    source = write(tmp_path / "p.vora")
+    os.link(source, tmp_path / "same.vora")
+    form = run("export", source).stdout
+    (tmp_path / "p.json").write_text(form)
+    for args in (["export", source, "-o", source], ["export", source, "-o", str(tmp_path / "same.vora")],
+                 ["build", str(tmp_path / "p.json"), "-o", str(tmp_path / "p.json")]):
+        one_line_of_trouble(run(*args), f"{args[-1]}: is the input file itself; name another file with -o OUT")
+    assert run("export", source).stdout == form and (tmp_path / "p.json").read_text() == form
+
+
+def test_argparse_writes_the_arguments_it_quotes_as_names_are_written():
+    result = run("show", "a.vora", "b\x1b]0;x\x07\u202e\n.vora")
+    assert result.returncode == 2
+    assert result.stderr.splitlines()[-1] == "pyvora: error: unrecognized arguments: b\\u{1b}]0;x\\u{7}\\u{202e}\\n.vora"
+
+
+def test_export_to_a_terminal_escapes_what_a_terminal_would_act_on(tmp_path):
+    import pty
+
+    p = Protocol.load(write(tmp_path / "p.vora")).to_dict()
+    p["machine_config"]["coils"][0]["name"] = "a\u202eb\u2066c\x85"
+    Protocol.from_dict(p).save(str(tmp_path / "p.vora"))
+    terminal, end = pty.openpty()
+    with os.fdopen(terminal, "rb", buffering=0) as screen:
+        exported = subprocess.run([COMMAND, "export", str(tmp_path / "p.vora")], stdout=end, stderr=subprocess.PIPE)
+        os.close(end)
+        shown = b""
+        with __import__("contextlib").suppress(OSError):  # the terminal's end once all is read
+            while chunk := screen.read(1 << 16):
+                shown += chunk
+    assert exported.returncode == 0 and b'"a\\u202eb\\u2066c\\u0085"' in shown
+
+
+# The command whose import of its parts is stopped by a Ctrl-C.
+CTRL_C_WHILE_IMPORTING = """
+import os, signal, sys
+
+class Interrupting:
+    def find_spec(self, name, path=None, target=None):
+        if name == "pyvora_cli.command":
+            os.kill(os.getpid(), signal.SIGINT)
+
+sys.meta_path.insert(0, Interrupting())
+from pyvora_cli.entry import console
+sys.exit(console())
+"""
+
+
+def test_ctrl_c_while_importing_ends_the_process_as_sigint_does():
+    result = subprocess.run([sys.executable, "-c", CTRL_C_WHILE_IMPORTING, "--version"], capture_output=True)
+    assert (result.returncode, result.stdout, result.stderr) == (-signal.SIGINT, b"", b"")
+
+
+def test_a_long_text_is_written_in_pieces(monkeypatch):
+    from pyvora_cli import streams
+
+    class Recording(io.RawIOBase):
+        sizes: list[int] = []
+
+        def writable(self):
+            return True
+
+        def write(self, data):
+            self.sizes.append(len(data))
+            return len(data)
+
+    monkeypatch.setattr(sys, "stdout", io.TextIOWrapper(io.BufferedWriter(Recording()), encoding="utf-8"))
+    streams.write_text("é" * (4 * streams.CHUNK) + "\n")
+    sys.stdout.flush()
+    assert sum(Recording.sizes) == 8 * streams.CHUNK + 1 and max(Recording.sizes) <= 2 * streams.CHUNK

@@ -386,7 +386,7 @@ def test_subinterpreter_import_is_refused():
 
 
 RETRIED_INITIALISATION = r"""
-import ctypes, gc, importlib.util, _testcapi
+import ctypes, gc, importlib.util, typing, _testcapi  # typing has a Protocol class of its own
 init = ctypes.PyDLL(importlib.util.find_spec("pyvora").origin).PyInit_pyvora
 init.restype = ctypes.c_void_p
 failed = 0
@@ -402,7 +402,8 @@ for n in range(1, 2000):  # from the n-th allocation of the call on, every one f
 import pyvora
 names = ("Protocol", "Coil", "Channel")
 gc.collect()  # classes half made by a failed PyType_FromSpec
-classes = [o for o in gc.get_objects() if isinstance(o, type) and o.__qualname__ in names]
+classes = [o for o in gc.get_objects()
+           if isinstance(o, type) and o.__module__ == pyvora.Protocol.__module__ and o.__qualname__ in names]
 print(failed > 10, sorted(c.__qualname__ for c in classes) == sorted(names)
       and all(getattr(pyvora, c.__qualname__) is c for c in classes))
 """

@@ -417,3 +417,27 @@ def test_the_command_marks_a_labs_findings_and_writes_awkward_names_with_nothing
     rules_file.write_text("[[rule]]\nname = 'x'\npath = 'intensity'\nmax = 'high'\n")
     refused = [run(command, "--rules", str(rules_file), os.fsdecode(path)) for command in ("check", "plot")]
     assert [r.returncode for r in refused] == [2, 2] and refused[0].stderr == refused[1].stderr != ""
+
+
+def test_wrapping_and_shortening_measure_about_as_much_text_as_they_lay_out(monkeypatch):
+    # A coil name or a rule's message has no limit of length: laying it out measures each line
+    # a few times, never the rest of the text once a line.
+    from pyvora_cli.plot_text import Fit
+
+    measured = []
+    width = Fit.width
+    monkeypatch.setattr(Fit, "width", lambda self, text, *args, **kwargs: (measured.append(len(text)),
+                                                                            width(self, text, *args, **kwargs))[1])
+    fit = Fit(100)
+    for text in ("x" * 4000, "a word " * 600):
+        measured.clear()
+        assert " ".join(fit.wrap(text, 2.0, size=8)).replace(" ", "") == text.replace(" ", "")
+        assert sum(measured) < 12 * len(text)
+        measured.clear()
+        assert fit.shorten(text, 2.0, size=8).endswith(f"… [{len(fit.notes)}]")
+        assert sum(measured) < 3 * len(text)
+
+
+def test_a_name_that_is_no_file_name_is_drawn_escaped():
+    header = "".join(t.get_text() for t in figure(Protocol(), "a\ud800b").texts)
+    assert header.startswith("a\\u{d800}b")
