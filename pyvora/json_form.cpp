@@ -9,7 +9,7 @@
 #include "protocols/json/writer.hpp"
 #include "pyvora/describe.hpp"
 #include "pyvora/errors.hpp"
-#include "pyvora/json_form.hpp"
+#include "pyvora/functions.hpp"
 #include "pyvora/methods.hpp"
 
 namespace pyvora {
@@ -45,25 +45,20 @@ std::optional<std::size_t> per_line(std::optional<AnyObject> given) {
     return static_cast<std::size_t>(n);
 }
 
-PyObject* layout_function(PyObject*, PyObject*) {
-    return guard([]() -> PyObject* {
-        Ref out = check(PyDict_New());
-        for (const auto& [path, kind] : json::layout()) {
-            Ref value = check(PyUnicode_FromStringAndSize(kind.data(), static_cast<Py_ssize_t>(kind.size())));
-            check_status(PyDict_SetItemString(out.get(), path.c_str(), value.get()));
-        }
-        return out.release();
-    });
-}
-
 }  // namespace
 
-PyMethodDef layout_definition = {
-    "_layout", layout_function, METH_NOARGS,
-    "_layout()\n--\n\n"
-    "The layout of a protocol: {path: kind} in field order, with [*] for any list position\n"
-    "and kinds 'number', 'text', 'flag', 'samples', 'list' and 'record'. For the command's rules.",
-};
+namespace functions {
+
+Ref layout() {
+    Ref out = check(PyDict_New());
+    for (const auto& [path, kind] : json::layout()) {
+        Ref value = check(PyUnicode_FromStringAndSize(kind.data(), static_cast<Py_ssize_t>(kind.size())));
+        check_status(PyDict_SetItemString(out.get(), path.c_str(), value.get()));
+    }
+    return out;
+}
+
+}  // namespace functions
 
 namespace methods {
 

@@ -1,9 +1,8 @@
 // Module entry: one module object per process, holding the three classes.
 #include "pyvora/enums.hpp"
-#include "pyvora/envelope.hpp"
+#include "pyvora/call.hpp"
 #include "pyvora/errors.hpp"
-#include "pyvora/json_form.hpp"
-#include "pyvora/json_schema.hpp"
+#include "pyvora/functions.hpp"
 #include "pyvora/protocol_object.hpp"
 #include "pyvora/read_back.hpp"
 #include "pyvora/value_text.hpp"
@@ -62,9 +61,9 @@ PyObject* initialise() {
         check_status(PyModule_AddObjectRef(module.get(), "_enum_member", enum_member_function(module.get())));
         add_function(module.get(), value_text_definition);
         check_status(PyModule_AddObjectRef(module.get(), "_LIMITS", limits_dict().get()));
-        add_function(module.get(), json_schema_definition);
-        add_function(module.get(), largest_step_definition);
-        add_function(module.get(), layout_definition);
+        add_function(module.get(), function_entry<functions::JSON_SCHEMA, functions::json_schema>());
+        add_function(module.get(), function_entry<functions::LARGEST_STEP, functions::largest_step>());
+        add_function(module.get(), function_entry<functions::LAYOUT, functions::layout>());
         check_status(PyModule_AddStringConstant(module.get(), "__version__", PYVORA_VERSION));
         owning_interpreter = interpreter;
         cached_module = Py_NewRef(module.get());  // kept for the life of the process
