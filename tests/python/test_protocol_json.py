@@ -29,6 +29,26 @@ def test_round_trip_in_both_spellings(steps):
             assert q.to_bytes() == p.to_bytes()
 
 
+machine_edits = st.fixed_dictionaries({
+    "name": st.text() | st.sampled_from(["NaN", "Infinity", "-Infinity"]),
+    "supply_voltage": st.floats(allow_nan=False),
+    "capacitors": st.lists(st.floats(allow_nan=False), max_size=3),
+    "num_coils": st.integers(0, 2**64 - 1),
+})
+
+
+@settings(max_examples=100, deadline=None)
+@given(machine_edits)
+def test_round_trip_of_values_only_a_file_holds(edit):
+    p = Protocol()
+    p.add_sine_signal(1.0, 10.0)
+    d = p.to_dict()
+    d["machine_config"]["coils"][0]["name"] = edit.pop("name")
+    d["machine_config"].update(edit)
+    q = Protocol.from_dict(d)
+    assert Protocol.from_json(q.to_json()).to_bytes() == q.to_bytes()
+
+
 def test_data_may_be_bytes_str_or_any_buffer():
     p = every_kind()
     text = p.to_json()
