@@ -40,10 +40,11 @@ def rule(**keys):
     (rule(path='"intensity"', max=1, colour=1), 5, "unknown key 'colour' (known: name, path, level, message, min, max, "),
     (rule(path='"intensity"', one_of='["high"]'), 4, "'one_of' holds 'high', but 'intensity' is a number"),
     (rule(path='"intensity"', one_of="[0.1]", max='"x"'), 5, "'max' must be a finite number"),
+    (rule(path='"intensity"', one_of="[0.1]", required="true"), 5, "'required' fits flags"),
     (rule(path='"signals[*].samples"', ends_within=0.1, edge_samples=2.5), 5, "'edge_samples' must be a whole number"),
     ('rule = [{name = "r", path = "x", max = 1}]\n', None, "'x' names no field"),
     # a key that cannot be found as written is placed at its rule's header, not in the next rule
-    (rule(path='"intensity"', max=1) + '"colo\\u0075r" = 1\n' + rule(path='"intensity"', max=1) + "colour = 2\n",
+    (rule(path='"intensity"', max=1) + '"colo\\u0075r" = 1\n' + '[[rule]]\ncolour = 2\nname = "s"\n',
      1, "unknown key 'colour'"),
     (rule(path='"intensity"', max=1) + '"colo\\u0075r" = 1\n', 1, "unknown key 'colour'"),
     # a rule's header and sub-tables in each form TOML allows
@@ -176,7 +177,7 @@ def test_a_file_that_is_not_toml_says_what_the_reader_says_without_its_position(
 
 
 def test_refusals_on_the_first_line():
-    for text, line in (("other = 1\n", 1), ("\n" + rule(path='"intensity"', max="1" * 5000), 5)):
+    for text, line in (("other = 1\n", 1), ("rule = 1\n", 1), ("\n" + rule(path='"intensity"', max="1" * 5000), 5)):
         with pytest.raises(rules.RulesError) as caught:
             rules.parse(text)
         assert (caught.value.source, caught.value.line) == ("<rules>", line)
