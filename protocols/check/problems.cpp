@@ -91,7 +91,7 @@ public:
 
     // `s` as saving writes it; `table_was_empty` tells the messages that its one signal is the
     // one saving adds.
-    Checker(const Settings& s, bool table_was_empty) : c_{s} {
+    Checker(const Settings& s, bool table_was_empty) : c_(s) {
         c_.table_size = s.signals.size();
         c_.table_was_empty = table_was_empty;
         if (s.session_duration > 0.0) c_.expected_samples = sig::num_samples(s.session_duration);

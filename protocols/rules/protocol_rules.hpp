@@ -20,6 +20,8 @@ namespace protocols::rules {
 // What a reported rule knows beyond its record: the protocol as saving writes it, and where the
 // walk over it is.
 struct Context {
+    explicit Context(const settings::Settings& settings) : s(settings) {}
+
     const settings::Settings& s;
     std::uint64_t table_size = 0;
     bool table_was_empty = false;  // the table's one signal is the one saving adds

@@ -93,7 +93,9 @@ void listed(Html& html, const Overview& o, std::size_t from, std::size_t to, std
         html.tag("</p>");
         return;
     }
-    html.tag("<p style=\"color:").tag(problem_colour).tag("\">") << heading;
+    bool warnings_only = true;
+    for (std::size_t m = from; m < to; ++m) warnings_only = warnings_only && o.marks[m].warning;
+    html.tag("<p style=\"color:").tag(warnings_only ? warning_colour : problem_colour).tag("\">") << heading;
     html.tag("</p><ul>");
     for (std::size_t m = from; m < to; ++m) {
         html.tag(o.marks[m].warning ? "<li style=\"color:#c77800\">" : "<li>") << o.marks[m].text;

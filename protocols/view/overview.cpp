@@ -1,9 +1,11 @@
 #include "protocols/view/overview.hpp"
 
-#include <algorithm>
+#include <charconv>
 #include <deque>
 #include <optional>
+#include <system_error>
 #include <type_traits>
+#include <unordered_set>
 #include <utility>
 #include <variant>
 
@@ -85,14 +87,12 @@ std::vector<Reached> resolve(const Overview& o, std::uint64_t start, const sig::
     std::vector<Reached> out;
     std::vector<bool> met(table.size(), false);
     std::deque<std::uint64_t> next{start};
-    std::vector<std::uint64_t> missing;  // positions past the table, each listed once
+    std::unordered_set<std::uint64_t> missing;  // positions past the table, each listed once
     while (!next.empty()) {
         const std::uint64_t position = next.front();
         next.pop_front();
         if (position >= table.size()) {
-            if (std::find(missing.begin(), missing.end(), position) != missing.end()) continue;
-            missing.push_back(position);
-            out.push_back(Reached{position, false, missing_signal(position)});
+            if (missing.insert(position).second) out.push_back(Reached{position, false, missing_signal(position)});
             continue;
         }
         if (met[position]) continue;
@@ -106,20 +106,17 @@ std::vector<Reached> resolve(const Overview& o, std::uint64_t start, const sig::
     return out;
 }
 
-// Whether a path lies inside `signals[N]` for one of the reached signals.
-bool names_reached(std::string_view path, const std::vector<Reached>& drive) {
+// The position N of a path inside `signals[N]`, if it is one.
+std::optional<std::uint64_t> signal_named(std::string_view path) {
     constexpr std::string_view head = "signals[";
-    if (!path.starts_with(head)) return false;
-    const std::size_t close = path.find(']', head.size());
-    if (close == std::string_view::npos) return false;
-    const std::string_view digits = path.substr(head.size(), close - head.size());
-    for (const Reached& reached : drive) {
-        if (reached.exists && digits == text_of(reached.position) &&
-            (close + 1 == path.size() || path[close + 1] == '.' || path[close + 1] == '[')) {
-            return true;
-        }
-    }
-    return false;
+    if (!path.starts_with(head)) return std::nullopt;
+    const char* const first = path.data() + head.size();
+    const char* const last = path.data() + path.size();
+    std::uint64_t position = 0;
+    const auto [end, error] = std::from_chars(first, last, position);
+    if (error != std::errc{} || end == first || end == last || *end != ']') return std::nullopt;
+    if (end + 1 != last && end[1] != '.' && end[1] != '[') return std::nullopt;
+    return position;
 }
 
 struct RowPlace {
@@ -186,6 +183,12 @@ Overview overview(const Settings& settings, std::span<const Mark> findings) {
     o.problem_count = o.marks.size();
     o.marks.insert(o.marks.end(), findings.begin(), findings.end());
 
+    // Each mark's signal, found once: a protocol may hold many signals and many problems.
+    std::vector<std::optional<std::uint64_t>> named;
+    named.reserve(o.marks.size());
+    for (const Mark& mark : o.marks) named.push_back(signal_named(mark.path));
+    std::vector<bool> reached(s.signals.size());
+
     const std::uint64_t inputs = s.machine_config.num_external_signal_sources;
     for (std::size_t r = 0; r < row_places.size(); ++r) {
         const RowPlace& place = row_places[r];
@@ -212,8 +215,15 @@ Overview overview(const Settings& settings, std::span<const Mark> findings) {
                            count_of(s.signals.size(), "signal", "signals");
             }
         }
+        for (const Reached& part : row.drive) {
+            if (part.exists) reached[part.position] = true;
+        }
         for (std::size_t m = 0; m < o.marks.size(); ++m) {
-            if (names(o.marks[m].path, row.path) || names_reached(o.marks[m].path, row.drive)) row.marks.push_back(m);
+            const bool in_drive = named[m] && *named[m] < reached.size() && reached[*named[m]];
+            if (in_drive || names(o.marks[m].path, row.path)) row.marks.push_back(m);
+        }
+        for (const Reached& part : row.drive) {
+            if (part.exists) reached[part.position] = false;
         }
     }
     for (std::size_t m = 0; m < o.marks.size(); ++m) {

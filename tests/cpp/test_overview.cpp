@@ -82,6 +82,18 @@ TEST(Overview, CyclesAndMissingPartsAreListedOnce) {
     EXPECT_EQ(marks(o, o.rows[2].marks).size(), 2u);
 }
 
+// A long cycle of mixes: every row reaches every signal, and every problem marks it, in time
+// that grows with the table, not with its square.
+TEST(Overview, LongChainsOfMixedSignals) {
+    constexpr std::uint64_t n = 100000;
+    Settings s = Settings::make_default();
+    s.signals.clear();
+    for (std::uint64_t i = 0; i < n; ++i) s.signals.push_back(mixed((i + 1) % n, n + i % 2));
+    const Overview o = overview(s);
+    EXPECT_EQ(o.rows[0].drive.size(), n + 2);  // the table, then the two missing positions
+    EXPECT_EQ(o.rows[0].marks.size(), 2 * n);
+}
+
 TEST(Overview, SourcesCoilsAndTheHeaderAtTheirLimits) {
     Settings s = Settings::make_default();
     s.intensity = s.machine_config.max_intensity_setpoint;
