@@ -266,3 +266,12 @@ def test_no_signal_leaves_a_temporary_file(tmp_path, temporary, number, status):
                              "-o", str(target)], capture_output=True, text=True)
     assert (result.returncode, result.stderr) == (status, "" if number == signal.SIGKILL else "pyvora: interrupted\n")
     assert target.read_bytes() == b"old" and sorted(os.listdir(tmp_path)) == ["out.json", "p.vora"]
+
+
+def test_the_new_file_is_made_in_the_old_ones_folder_wherever_the_command_runs(tmp_path, temporary, monkeypatch):
+    gone = tmp_path / "gone"
+    gone.mkdir()
+    monkeypatch.chdir(gone)
+    gone.rmdir()
+    streams.write_file(str(tmp_path / "out"), [b"new"])
+    assert (tmp_path / "out").read_bytes() == b"new" and os.listdir(tmp_path) == ["out"]
