@@ -145,6 +145,48 @@ PyObject* noargs(PyObject* self, PyObject*) {
 
 }  // namespace detail
 
+namespace detail {
+
+template <class F>
+struct FunctionTraits;
+template <class R, class... Args>
+struct FunctionTraits<R (*)(Args...)> {
+    using Arguments = std::tuple<Args...>;
+    static constexpr std::size_t arity = sizeof...(Args);
+};
+
+template <const MethodSpec& Decl, auto Fn>
+PyObject* function_noargs(PyObject*, PyObject*) {
+    return guard([&] { return to_python(Fn()); });
+}
+
+template <const MethodSpec& Decl, auto Fn>
+PyObject* function_one(PyObject*, PyObject* arg) {
+    using A = std::tuple_element_t<0, typename FunctionTraits<decltype(Fn)>::Arguments>;
+    return guard([&] { return to_python(Fn(ConvertArgument<A>::convert(arg, Decl.params[0].name))); });
+}
+
+}  // namespace detail
+
+// The table entry of one function of the module, described as the methods are: its name,
+// docstring and text signature from the declaration, its argument converted as a method's is.
+// Kept for the process, as the module that holds the function is.
+template <const MethodSpec& Decl, auto Fn>
+PyMethodDef& function_entry() {
+    static_assert(Decl.on_module && Decl.surface == Surface::convention);
+    static_assert(detail::FunctionTraits<decltype(Fn)>::arity == Decl.count && Decl.count <= 1,
+                  "a function of the module takes its one argument, or none, by position");
+    static const std::string doc = docstring(Decl);
+    static const std::string name(Decl.name);
+    if constexpr (Decl.count == 0) {
+        static PyMethodDef entry{name.c_str(), detail::function_noargs<Decl, Fn>, METH_NOARGS, doc.c_str()};
+        return entry;
+    } else {
+        static PyMethodDef entry{name.c_str(), detail::function_one<Decl, Fn>, METH_O, doc.c_str()};
+        return entry;
+    }
+}
+
 // The method-table entry of one method, made when the module is initialised, with the
 // interned names its calls bind keywords by.
 template <const MethodSpec& Decl, auto Fn>

@@ -29,6 +29,7 @@ struct MethodSpec {
     std::string_view doc{};  // documentation after the signature; none on the contract surface
     Surface surface = Surface::contract;
     bool on_class = false;  // a class method: the receiver is the class itself
+    bool on_module = false;  // a function of the module: no receiver, parameters by position only
 
     constexpr std::size_t required() const {
         std::size_t n = 0;
@@ -57,7 +58,14 @@ constexpr MethodSpec on_class(MethodSpec decl) {
     return decl;
 }
 
-// "name($self, a, b=default)\n--\n\n" and the declaration's doc: with no doc, Python reports the
+// The same declaration as a function of the module, its parameters positional-only, as the
+// command's helpers take them.
+constexpr MethodSpec on_module(MethodSpec decl) {
+    decl.on_module = true;
+    return decl;
+}
+
+// "name($self, a, b=default)\n--\n\n" ("name(a, /)" for a function of the module) and the declaration's doc: with no doc, Python reports the
 // signature and no other documentation.
 std::string docstring(const MethodSpec& decl);
 

@@ -1,8 +1,8 @@
 // Module entry: one module object per process, holding the three classes.
 #include "pyvora/enums.hpp"
-#include "pyvora/envelope.hpp"
+#include "pyvora/call.hpp"
 #include "pyvora/errors.hpp"
-#include "pyvora/json_schema.hpp"
+#include "pyvora/functions.hpp"
 #include "pyvora/protocol_object.hpp"
 #include "pyvora/read_back.hpp"
 #include "pyvora/sample_list.hpp"
@@ -63,8 +63,8 @@ PyObject* initialise() {
         add_function(module.get(), read_sample_list_definition);
         add_function(module.get(), value_text_definition);
         check_status(PyModule_AddObjectRef(module.get(), "_LIMITS", limits_dict().get()));
-        add_function(module.get(), json_schema_definition);
-        add_function(module.get(), largest_step_definition);
+        add_function(module.get(), function_entry<functions::JSON_SCHEMA, functions::json_schema>());
+        add_function(module.get(), function_entry<functions::LARGEST_STEP, functions::largest_step>());
         check_status(PyModule_AddStringConstant(module.get(), "__version__", PYVORA_VERSION));
         owning_interpreter = interpreter;
         cached_module = Py_NewRef(module.get());  // kept for the life of the process
