@@ -448,3 +448,18 @@ def test_a_long_text_is_written_in_pieces(monkeypatch):
     streams.write_text("é" * (4 * streams.CHUNK) + "\n")
     sys.stdout.flush()
     assert sum(Recording.sizes) == 16 * streams.CHUNK + 1 and max(Recording.sizes) <= 4 * streams.CHUNK
+
+
+def test_out_of_memory_while_reading_is_trouble(monkeypatch):
+    from pyvora_cli import streams
+
+    class Exhausting(io.RawIOBase):
+        def readable(self):
+            return True
+
+        def readinto(self, buffer):
+            raise MemoryError
+
+    monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BufferedReader(Exhausting())))
+    with pytest.raises(streams.Trouble, match=r"^-: out of memory$"):
+        streams.read_bytes("-")
