@@ -1,6 +1,7 @@
 // Protocol.from_dict: the inverse of to_dict(). Like the decoder, it is a visitor of the walk of
 // records and applies the decoder's value rules (protocols/rules/value_rules.hpp),
-// so a dict is taken exactly as a file holding the same values would be loaded. The protocol is
+// so a dict is taken exactly as a file holding the same values would be loaded, except for the
+// empty signal table a new protocol holds (to_dict() gives it; no file does). The protocol is
 // built as a local value and becomes an object only once all of it was read: a refusal or
 // running out of memory leaves nothing behind.
 #include <algorithm>
@@ -235,7 +236,7 @@ struct DictReader {
         const Ref item = fields.get(name);
         if (!item) refuse("missing key");
         protocols::visit(*this, member, item.get());
-        if (auto problem = rules::field_problem(record, member)) refuse(std::move(*problem));
+        if (auto problem = rules::field_problem(record, member, rules::Reading::dict)) refuse(std::move(*problem));
     }
 
     // The parameters' fields sit right under the signal, beside its kind.

@@ -1,6 +1,5 @@
 #include "pyvora/value_text.hpp"
 
-#include <charconv>
 #include <string>
 #include <string_view>
 
@@ -22,21 +21,16 @@ PyObject* value_text(PyObject*, PyObject* value) {
     return guard([&]() -> PyObject* {
         if (PyBool_Check(value)) return text_of(value == Py_True ? "true" : "false").release();
         if (PyFloat_Check(value)) return text_of(protocols::text::float_text(PyFloat_AS_DOUBLE(value))).release();
-        if (PyLong_Check(value)) {
-            // Integers of a protocol are unsigned 64-bit; the text is their decimal digits.
-            const unsigned long long n = PyLong_AsUnsignedLongLong(value);
-            if (n == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw PythonError{};
-            char digits[24];
-            const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
-            return text_of({digits, static_cast<std::size_t>(end - digits)}).release();
-        }
+        // Any integer, in decimal digits: a rules file's bounds may be negative or of any size.
+        if (PyLong_Check(value)) return check(PyNumber_ToBase(value, 10)).release();
         if (PyUnicode_Check(value)) {
             Py_ssize_t size = 0;
             const char* data = PyUnicode_AsUTF8AndSize(value, &size);
             if (data == nullptr) throw PythonError{};
             return text_of(protocols::text::quoted({data, static_cast<std::size_t>(size)})).release();
         }
-        PyErr_Format(PyExc_TypeError, "expected a bool, int, float or str, got %T", value);
+        // %T is not known to PyErr_Format before CPython 3.12.
+        PyErr_Format(PyExc_TypeError, "expected a bool, int, float or str, got %.200s", Py_TYPE(value)->tp_name);
         return nullptr;
     });
 }

@@ -23,7 +23,7 @@ import io
 import os
 from typing import TYPE_CHECKING, Any
 
-from pyvora import _LIMITS, Protocol
+from pyvora import _LIMITS, Protocol, __version__
 from pyvora_cli.names import name_text
 from pyvora_cli.plot_text import SLACK, Fit
 
@@ -57,7 +57,8 @@ ROW_COUNT = 6  # A1, A2, A modulation, B1, B2, B modulation
 
 
 def figure(protocol: Protocol, name: str | bytes | None = None, *, sha256: str | None = None, width: float = 12.0,
-           dpi: float = 100.0, findings: list[Finding] | None = None) -> Figure:
+           dpi: float = 100.0, findings: list[Finding] | None = None,
+           rules: list[tuple[str | bytes, str]] | None = None) -> Figure:
     """Draw a protocol as one matplotlib Figure: the whole session on one time axis.
 
     Rows, top to bottom: A1, A2, channel A's modulation, B1, B2, channel B's modulation, each
@@ -68,8 +69,9 @@ def figure(protocol: Protocol, name: str | bytes | None = None, *, sha256: str |
     mixed signals appear as bands labelled with their parameters; external inputs by their
     number; a source that names a missing signal or input in red. A disabled channel's rows
     are grey and marked "disabled". The header gives the name, the SHA-256 of the protocol's
-    file bytes (to_bytes(), the bytes save() writes), the intensity with the machine's limit,
-    the duration and each channel's coil; every find_problems() entry is listed below.
+    file bytes (to_bytes(), the bytes save() writes), the pyvora version that drew it, the
+    intensity with the machine's limit, the duration and each channel's coil; every
+    find_problems() entry is listed below.
 
     The figure is built without pyplot (no global state) on the Agg canvas. In IPython or
     Jupyter it shows as the cell's value, as a PNG; fig.savefig("x.png"), "x.svg" or "x.pdf"
@@ -97,6 +99,9 @@ def figure(protocol: Protocol, name: str | bytes | None = None, *, sha256: str |
         dpi: pixels per inch, which also sets how many columns an envelope has.
         findings: the findings of a lab's rules for the protocol (pyvora_cli.rules.check), to
             mark and list with the problems; None or empty for none.
+        rules: the rules files the findings come from, as (name, SHA-256 hex digest) pairs:
+            each is listed under the rows, then "rules: no findings" when there are none, so
+            that a clean picture still says what it was checked against; None for no rules.
 
     Raises:
         ImportError: matplotlib (pip install "pyvora[plot]") or NumPy is not installed.
@@ -108,12 +113,12 @@ def figure(protocol: Protocol, name: str | bytes | None = None, *, sha256: str |
     with matplotlib.rc_context({"text.hinting": "none"}):
         fig = _figure_class()(figsize=(width, 1.0), dpi=dpi)
         FigureCanvasAgg(fig)
-        _compose(fig, protocol, name, sha256, width, dpi, list(findings or ()))
+        _compose(fig, protocol, name, sha256, width, dpi, list(findings or ()), rules)
     return fig
 
 
 def _compose(fig: Figure, protocol: Protocol, name: str | bytes | None, sha256: str | None, width: float,
-             dpi: float, findings: list[Finding]) -> None:
+             dpi: float, findings: list[Finding], rules: list[tuple[str | bytes, str]] | None = None) -> None:
     from matplotlib.lines import Line2D
     from matplotlib.patches import Rectangle
     from matplotlib.transforms import blended_transform_factory
@@ -174,6 +179,11 @@ def _compose(fig: Figure, protocol: Protocol, name: str | bytes | None, sha256: 
                           PROBLEM, False, None))
     else:
         lines.append(("find_problems(): none", "black", True, None))
+    if rules is not None:
+        lines += [(f"rules file {name_text(rules_name)}: SHA-256 {rules_digest}", "black", False, None)
+                  for rules_name, rules_digest in rules]
+        if not findings:
+            lines.append(("rules: no findings", "black", True, None))
     if findings:
         errors = sum(f.level == "error" for f in findings)
         lines.append((f"rules: {_count(len(findings), 'finding')} ({_count(errors, 'error')}, "
@@ -514,7 +524,7 @@ def _header(overview: dict[str, Any], name: str | bytes | None, digest: str) -> 
     """The header's lines, each as the pieces it may wrap between, and its colour."""
     facts = overview["facts"]
     first = ([name_text(name) if name is not None else "unsaved protocol"], "black")
-    sha = ([f"SHA-256 {digest}"], "black")
+    sha = ([f"SHA-256 {digest}", f"drawn by pyvora {__version__}"], "black")
     # Red when the intensity is above the limit or a problem or an error-level finding concerns
     # it; amber when only warnings do.
     marks = [overview["marks"][m]["warning"] for m in overview["intensity_marks"]]

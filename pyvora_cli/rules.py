@@ -19,14 +19,18 @@ A rules file is TOML with one ``[[rule]]`` table per rule::
 
 ``min`` and ``max`` apply to numbers, ``one_of`` to numbers, texts and flags, ``required = true``
 to a flag that must be true, and ``ends_within``, ``edge_samples`` and ``max_step`` to sample
-lists. A path is checked against the protocol's layout when the rules are read, so a misspelt
+lists. Bounds are numbers of any size and sign, compared exactly with the protocol's values.
+A path is checked against the protocol's layout when the rules are read, so a misspelt
 field or a condition that does not fit the field's type makes the file invalid; a path that
 matches no field of one protocol (``signals[*].up_duration`` without ramps) finds nothing there.
 From Python::
 
     from pyvora_cli import rules
-    for finding in rules.check(protocol, rules.load("study.toml")):
+    for finding in rules.check(protocol, rules.load("lab.toml") + rules.load("study.toml")):
         print(finding)
+
+Rules of several files apply in order; where two files hold rules of the same name, their
+findings name the file too.
 """
 
 from __future__ import annotations
@@ -35,14 +39,17 @@ import functools
 import json
 import math
 import re
+import sys
 import tomllib
 from typing import Any, NamedTuple, NoReturn
 
 import pyvora
 from pyvora import Protocol
+from pyvora_cli.names import name_text
 
 LEVELS = ("error", "warning")
 FULL_SCALE = pyvora._LIMITS["max_sample"]
+RATE = pyvora._LIMITS["sampling_rate"]
 # A condition's key, and the kind of field it fits.
 CONDITIONS = {"min": "number", "max": "number", "one_of": "value", "required": "flag",
               "ends_within": "samples", "edge_samples": "samples", "max_step": "samples"}
@@ -63,14 +70,15 @@ class RulesError(ValueError):
 
 class Rule(NamedTuple):
     """One rule as read from a ``[[rule]]`` table: its name, the path it applies to, its level
-    (``"error"`` or ``"warning"``), its message (None without one) and its conditions by key
-    (``{"max": 0.2}``)."""
+    (``"error"`` or ``"warning"``), its message (None without one), its conditions by key
+    (``{"max": 0.2}``) and the name of the rules file it comes from."""
 
     name: str
     path: str
     level: str
     message: str | None
     conditions: dict[str, Any]
+    source: str = "<rules>"  # the rules file it comes from
 
 
 class Finding(NamedTuple):
@@ -82,9 +90,11 @@ class Finding(NamedTuple):
     path: str
     message: str
     detail: str
+    source: str | None = None  # the rule's file, where another file holds a rule of the same name
 
     def __str__(self) -> str:
-        return f"{self.level}: {self.path}: {self.detail}: {self.message} (rule {pyvora._value_text(self.rule)})"
+        of = "" if self.source is None else f" in {name_text(self.source)}"
+        return f"{self.level}: {self.path}: {self.detail}: {self.message} (rule {pyvora._value_text(self.rule)}{of})"
 
 
 # ---- The layout: what kind of field each path names, from the JSON Schema the module describes.
@@ -150,18 +160,27 @@ def _field_kind(segments: list[str | int | None]) -> str | None:
 
 # ---- Reading a rules file.
 
+def _quoted(key: str) -> str:
+    """A key as TOML may write it: bare, "quoted" or 'literal'."""
+    return rf"(?:{re.escape(key)}|\"{re.escape(key)}\"|'{re.escape(key)}')"
+
+
+RULE_HEADER = re.compile(rf"\s*\[\[\s*{_quoted('rule')}\s*\]\]")
+
+
 def _lines(text: str) -> tuple[list[int], list[str]]:
     """The line of each [[rule]] header, and the text's lines."""
     lines = text.splitlines()
-    headers = [i + 1 for i, line in enumerate(lines) if re.match(r"\s*\[\[\s*rule\s*\]\]", line)]
+    headers = [i + 1 for i, line in enumerate(lines) if RULE_HEADER.match(line)]
     return headers, lines
 
 
 def _key_line(lines: list[str], start: int | None, end: int | None, key: str) -> int | None:
     if start is None:
         return None
-    name = rf"(?:{re.escape(key)}|\"{re.escape(key)}\"|'{re.escape(key)}')"
-    pattern = re.compile(rf"\s*(?:{name}\s*=|\[\[?\s*{name}\s*\])")
+    name, rule = _quoted(key), _quoted("rule")
+    # `key = …`, a dotted `key.sub = …`, or a table `[key]`, `[rule.key]`, `[[rule.key]]`
+    pattern = re.compile(rf"\s*(?:{name}\s*[=.]|\[\[?\s*(?:{rule}\s*\.\s*)?{name}\s*[].])")
     for number in range(start, min(end or len(lines), len(lines)) + 1):
         if pattern.match(lines[number - 1]):
             return number
@@ -184,7 +203,7 @@ def _fail(key: str | None, what: str) -> NoReturn:
     raise _Invalid(key, what)
 
 
-def _rule(table: Any) -> Rule:
+def _rule(table: Any, source: str) -> Rule:
     if not isinstance(table, dict):
         _fail(None, "each rule must be a [[rule]] table")
     for key in table:
@@ -235,7 +254,7 @@ def _rule(table: Any) -> Rule:
         elif key == "edge_samples":
             if not isinstance(value, int) or isinstance(value, bool) or value < 1:
                 _fail(key, "'edge_samples' must be a whole number of at least 1")
-        elif not _is_number(value) or not math.isfinite(value):
+        elif not _is_number(value) or isinstance(value, float) and not math.isfinite(value):
             _fail(key, f"{key!r} must be a finite number")
         elif key in ("ends_within", "max_step") and not 0 <= value <= 1:
             _fail(key, f"{key!r} is a fraction of full scale, from 0 to 1")
@@ -243,11 +262,43 @@ def _rule(table: Any) -> Rule:
         _fail("edge_samples", "'edge_samples' goes with 'ends_within'")
     if "min" in conditions and "max" in conditions and conditions["min"] > conditions["max"]:
         _fail("min", "'min' is above 'max'")
-    return Rule(name, path, level, message, conditions)
+    return Rule(name, path, level, message, conditions, source)
 
 
 def _kind_name(kind: str) -> str:
     return {"samples": "sample list", "list": "list", "record": "record"}.get(kind, kind)
+
+
+def _depth_line(text: str) -> int:
+    """The line where arrays and inline tables first reach their deepest nesting (strings and
+    comments skipped, closely enough to place a refusal)."""
+    depth = deepest = 0
+    line = at = 1
+    quote = None
+    i = 0
+    while i < len(text):
+        ch = text[i]
+        if ch == "\n":
+            line += 1
+        elif quote is not None:
+            if ch == "\\" and quote == '"':
+                i += 1
+            elif ch == quote:
+                quote = None
+        elif ch in "\"'":
+            quote = ch
+        elif ch == "#":
+            end = text.find("\n", i)
+            i = len(text) if end < 0 else end
+            continue
+        elif ch in "[{":
+            depth += 1
+            if depth > deepest:
+                deepest, at = depth, line
+        elif ch in "]}":
+            depth -= 1
+        i += 1
+    return at
 
 
 def parse(text: str, source: str = "<rules>") -> list[Rule]:
@@ -258,6 +309,12 @@ def parse(text: str, source: str = "<rules>") -> list[Rule]:
         match = re.search(r"\(at line (\d+), column \d+\)$", str(error))
         what = str(error)[: match.start()].rstrip() if match else str(error)
         raise RulesError(source, int(match.group(1)) if match else None, f"not TOML: {what}") from None
+    except RecursionError:
+        raise RulesError(source, _depth_line(text), "not TOML: nested too deeply to read") from None
+    except ValueError:  # an integer of more digits than Python converts
+        match = re.search(r"[0-9][0-9_]{%d,}" % sys.get_int_max_str_digits(), text)
+        line = text.count("\n", 0, match.start()) + 1 if match else None
+        raise RulesError(source, line, "not TOML: an integer of too many digits") from None
     headers, lines = _lines(text)
     for key in document:
         if key != "rule":
@@ -265,28 +322,34 @@ def parse(text: str, source: str = "<rules>") -> list[Rule]:
     tables = document.get("rule", [])
     if not isinstance(tables, list):
         raise RulesError(source, _key_line(lines, 1, len(lines), "rule"), "'rule' must be [[rule]] tables")
+    if not tables:
+        # A file truncated by accident, or one of comments only, must not pass every protocol.
+        raise RulesError(source, None, "holds no rule")
     rules = []
     for i, table in enumerate(tables):
         start = headers[i] if i < len(headers) else None
         end = headers[i + 1] - 1 if i + 1 < len(headers) else None
-
         try:
-            rules.append(_rule(table))
+            rules.append(_rule(table, source))
         except _Invalid as invalid:
             line = start if invalid.key is None else _key_line(lines, start, end, invalid.key)
             raise RulesError(source, line, invalid.what) from None
     return rules
 
 
-def load(path: str) -> list[Rule]:
-    """The rules of a rules file; OSError when it cannot be read, RulesError when not valid."""
-    with open(path, "rb") as file:
-        data = file.read()
+def from_bytes(data: bytes, source: str = "<rules>") -> list[Rule]:
+    """The rules of a rules file's bytes; RulesError when they are not valid."""
     try:
         text = data.decode("utf-8")
     except UnicodeDecodeError as error:
-        raise RulesError(path, data.count(b"\n", 0, error.start) + 1, "not UTF-8") from None
-    return parse(text, path)
+        raise RulesError(source, data.count(b"\n", 0, error.start) + 1, "not UTF-8") from None
+    return parse(text, source)
+
+
+def load(path: str) -> list[Rule]:
+    """The rules of a rules file; OSError when it cannot be read, RulesError when not valid."""
+    with open(path, "rb") as file:
+        return from_bytes(file.read(), path)
 
 
 # ---- Checking a protocol.
@@ -327,14 +390,19 @@ def _judge(rule: Rule, value: Any) -> list[str]:
         limit, edge, n = c["ends_within"] * FULL_SCALE, c.get("edge_samples", 1), len(value)
         far = [i for i in (*range(min(edge, n)), *range(max(n - edge, edge), n)) if abs(int(value[i])) > limit]
         if far:
-            out.append(f"sample {far[0]} is {int(value[far[0]])}, more than {_text(float(c['ends_within']))} "
-                       f"of full scale from 0 (the first and last {edge})")
+            out.append(f"sample {far[0]} ({_time(far[0])}) is {int(value[far[0]])}, more than "
+                       f"{_text(float(c['ends_within']))} of full scale from 0 (the first and last {edge})")
     if "max_step" in c:
         at, step = pyvora._largest_step(value)
         if step > c["max_step"] * FULL_SCALE:
-            out.append(f"a step of {step} between samples {at} and {at + 1} is more than "
-                       f"{_text(float(c['max_step']))} of full scale")
+            out.append(f"a step of {step} between samples {at} and {at + 1} ({_time(at)} and {_time(at + 1)}) "
+                       f"is more than {_text(float(c['max_step']))} of full scale")
     return out
+
+
+def _time(index: int) -> str:
+    """When a sample is output, in seconds from the session's start."""
+    return f"{_text(index / RATE)} s"
 
 
 def _asks(rule: Rule) -> str:
@@ -360,14 +428,18 @@ def check(protocol: Protocol, rules: list[Rule]) -> list[Finding]:
     """The findings of the rules for a protocol, in the rules' order and the fields' order."""
     if not rules:
         return []
+    sources: dict[str, set[str]] = {}
+    for rule in rules:
+        sources.setdefault(rule.name, set()).add(rule.source)
     data = protocol._to_dict_buffers()  # sample lists as memoryviews: no NumPy to import
     findings = []
     for rule in rules:
         segments = _segments(rule.path)
         assert segments is not None  # checked when the rule was read
+        source = rule.source if len(sources[rule.name]) > 1 else None
         for path, value in _matches(data, segments, ""):
             for detail in _judge(rule, value):
-                findings.append(Finding(rule.name, rule.level, path, rule.message or _asks(rule), detail))
+                findings.append(Finding(rule.name, rule.level, path, rule.message or _asks(rule), detail, source))
     return findings
 
 

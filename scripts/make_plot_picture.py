@@ -81,8 +81,11 @@ def main() -> int:
         from pyvora_cli.plot import figure
 
         findings = rules.check(protocol, rules.load(str(RULES))) if picture == REVIEW else None
+        # As the command records the rules file it was given.
+        checked = [("docs/study-rules.toml", hashlib.sha256(RULES.read_bytes()).hexdigest())] if findings else None
         picture.parent.mkdir(parents=True, exist_ok=True)
-        figure(protocol, name, findings=findings).savefig(picture, metadata={"Software": None, KEY: digest})
+        figure(protocol, name, findings=findings, rules=checked).savefig(
+            picture, metadata={"Software": None, KEY: digest})
         print(f"wrote {picture.relative_to(ROOT)}")
     return status
 

@@ -16,6 +16,7 @@
 #include <type_traits>
 #include <variant>
 
+#include "encoding/sample_digest.hpp"
 #include "protocols/record.hpp"
 #include "protocols/text/escape.hpp"
 #include "protocols/text/float_text.hpp"
@@ -28,9 +29,12 @@ struct TextSize {
 };
 
 // How lists of samples are written: one line per sample (the text form), or one line that
-// gives their count and range (`<300000 samples, min 0, max 32767>`), for a readable overview
-// of protocols whose samples would fill millions of lines.
-enum class SampleLists { every_sample, summary };
+// gives their count, range and digest (`<300000 samples, min 0, max 32767, crc32 8a1c04f3>`),
+// for a readable overview of protocols whose samples would fill millions of lines, in which
+// any change of a sample still shows.
+// `range` is the summary without its digest (`<300000 samples, min 0, max 32767>`), for views
+// that name a signal beside its file's SHA-256.
+enum class SampleLists { every_sample, summary, range };
 
 namespace detail {
 
@@ -202,9 +206,9 @@ private:
         out_.text({buf, static_cast<std::size_t>(std::to_chars(buf, buf + sizeof buf, v).ptr - buf)});
     }
 
-    // "<N samples, min A, max B>", or "<0 samples>".
+    // "<N samples, min A, max B, crc32 XXXXXXXX>" (encoding/sample_digest.hpp), or "<0 samples>".
     void sample_summary(std::span<const std::int16_t> samples) {
-        char buf[64];
+        char buf[80];
         char* const end = buf + sizeof buf;
         char* p = buf;
         const auto put = [&](std::string_view s) { p = std::copy(s.begin(), s.end(), p); };
@@ -212,16 +216,26 @@ private:
         p = std::to_chars(p, end, samples.size()).ptr;
         put(samples.size() == 1 ? " sample" : " samples");
         if (!samples.empty()) {
-            // Plain min and max in one loop: the compiler vectorises it, unlike std::minmax.
-            std::int16_t low = samples[0], high = samples[0];
-            for (const std::int16_t s : samples) {
-                low = std::min(low, s);
-                high = std::max(high, s);
+            encoding::SampleSummary summary;
+            if (std::same_as<Sink, CountingSink> || samples_ == SampleLists::range) {
+                // Measuring needs the range's digits only (the digest is always 8 of them), as
+                // does the range alone: a plain min and max loop, which the compiler vectorises.
+                summary.low = summary.high = samples[0];
+                for (const std::int16_t s : samples) {
+                    summary.low = std::min(summary.low, s);
+                    summary.high = std::max(summary.high, s);
+                }
+            } else {
+                summary = encoding::summarise(samples);
             }
             put(", min ");
-            p = std::to_chars(p, end, low).ptr;
+            p = std::to_chars(p, end, summary.low).ptr;
             put(", max ");
-            p = std::to_chars(p, end, high).ptr;
+            p = std::to_chars(p, end, summary.high).ptr;
+            if (samples_ == SampleLists::summary) {
+                put(", crc32 ");
+                for (int shift = 28; shift >= 0; shift -= 4) *p++ = "0123456789abcdef"[(summary.crc32 >> shift) & 0xF];
+            }
         }
         put(">");
         out_.text({buf, static_cast<std::size_t>(p - buf)});
@@ -230,7 +244,7 @@ private:
     template <class E>
     void list(std::span<const E> elements, int level) {
         if constexpr (std::same_as<E, std::int16_t>) {
-            if (samples_ == SampleLists::summary) {
+            if (samples_ != SampleLists::every_sample) {
                 sample_summary(elements);
                 return;
             }

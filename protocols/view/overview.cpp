@@ -20,10 +20,10 @@ using settings::Settings;
 using settings::SignalSourceSelection;
 namespace sig = protocols::signals;
 
-// Every value as the text form writes it.
+// Every value as the text form writes it; sample lists by their count and range.
 template <class T>
 std::string text_of(const T& value) {
-    return text::render_value(value, 0, text::SampleLists::summary);
+    return text::render_value(value, 0, text::SampleLists::range);
 }
 
 std::string count_of(std::uint64_t n, std::string_view one, std::string_view many) {

@@ -2,13 +2,14 @@
 --rules, also each finding of a lab's rules."""
 
 import argparse
+import hashlib
 from typing import Any
 
 from pyvora_cli import streams
 from pyvora_cli.commands import add
 from pyvora_cli.names import name_text
 from pyvora_cli.status import CLEAN, FOUND, TROUBLE, complain, out_of_memory
-from pyvora_cli.streams import OutputFailed, Trouble
+from pyvora_cli.streams import STDIO, OutputFailed, Trouble
 
 
 def register(subparsers: Any) -> None:
@@ -18,25 +19,38 @@ def register(subparsers: Any) -> None:
               "any has problems, 2 when any could not be read.")
     sub.add_argument("--json", action="store_true",
                      help='print one JSON object per file and line instead: {"file": FILE, "problems": '
-                          '[...], "error": null or why the file could not be read}')
-    sub.add_argument("--rules", metavar="RULES", default=None,
-                     help="also check each file against a lab's rules (a TOML file of [[rule]] tables) and "
+                          '[...], "error": null or why the file could not be read, "rules": [{"file": RULES, '
+                          '"sha256": ...}, ...]}')
+    sub.add_argument("--rules", metavar="RULES", action="append", default=None,
+                     help="also check each file against a lab's rules (a TOML file of [[rule]] tables, - for "
+                          "standard input; may be given several times, each file applied in order) and "
                           "print 'FILE: <level>: <path>: ...' for each finding; exit status 1 when an error-level "
-                          "finding is reported, 0 when only warnings are, 2 when the rules file is not valid")
+                          "finding is reported, 0 when only warnings are, 2 when a rules file is not valid")
     sub.add_argument("--strict", action="store_true", help="with --rules: exit status 1 for warnings as well")
     sub.add_argument("files", nargs="+", metavar="FILE")
 
 
-def load_rules(path: str) -> list[Any]:
+def load_rules(paths: list[str] | None, files: list[str]) -> tuple[list[Any] | None, list[dict[str, str]]]:
+    """The rules of every rules file in order (None without any), and the record of what they
+    are: each file's name and the SHA-256 of its bytes. `files` are the protocols' names: standard
+    input cannot be read twice."""
+    if paths is None:
+        return None, []
     from pyvora_cli import rules
 
-    try:
-        return rules.load(path)
-    except rules.RulesError as error:
-        raise Trouble(f"{name_text(error.source)}: " + (f"line {error.line}: " if error.line else "")
-                      + error.what) from None
-    except OSError as error:
-        raise Trouble(f"{name_text(path)}: {streams.reason(error)}") from None
+    if STDIO in paths and (paths.count(STDIO) > 1 or STDIO in files):
+        raise Trouble("pyvora: standard input (-) can be read only once")
+    lab: list[Any] = []
+    record = []
+    for path in paths:
+        data = streams.read_bytes(path)
+        try:
+            lab += rules.from_bytes(data, path)
+        except rules.RulesError as error:
+            raise Trouble(f"{name_text(error.source)}: " + (f"line {error.line}: " if error.line else "")
+                          + error.what) from None
+        record.append({"file": name_text(path), "sha256": hashlib.sha256(data).hexdigest()})
+    return lab, record
 
 
 def findings_of(path: str, rules: list[Any] | None) -> tuple[list[str], list[Any]]:
@@ -54,7 +68,7 @@ def findings_of(path: str, rules: list[Any] | None) -> tuple[list[str], list[Any
 def run(args: argparse.Namespace) -> int:
     if args.strict and args.rules is None:
         raise Trouble("pyvora: check --strict goes with --rules")
-    rules = None if args.rules is None else load_rules(args.rules)
+    rules, record = load_rules(args.rules, args.files)
     status = CLEAN
     if args.json:
         import msgspec
@@ -73,11 +87,13 @@ def run(args: argparse.Namespace) -> int:
         name = name_text(path)
         if args.json:
             reason = None if error is None else error.removeprefix(f"{name}: ")
-            record: dict[str, Any] = {"file": name, "problems": problems, "error": reason}
+            line: dict[str, Any] = {"file": name, "problems": problems, "error": reason}
             if rules is not None:
-                record["findings"] = [{"rule": f.rule, "level": f.level, "path": f.path, "message": f.message,
-                                       "detail": f.detail} for f in findings]
-            streams.write_bytes(encode(record) + b"\n")
+                line["findings"] = [{"rule": f.rule, "level": f.level, "path": f.path, "message": f.message,
+                                     "detail": f.detail, "rules_file": None if f.source is None else name_text(f.source)}
+                                    for f in findings]
+            line["rules"] = record
+            streams.write_bytes(encode(line) + b"\n")
         elif error is not None:
             complain(error)
         else:

@@ -27,10 +27,10 @@ def register(subparsers: Any) -> None:
     sub.add_argument("-o", "--output", metavar="OUT",
                      help="the picture's file: .png, .svg or .pdf (default FILE with its extension "
                           "replaced by .png; required when FILE is -)")
-    sub.add_argument("--rules", metavar="RULES", default=None,
+    sub.add_argument("--rules", metavar="RULES", action="append", default=None,
                      help="also mark each finding of a lab's rules (a TOML file of [[rule]] tables, as for "
-                          "check --rules) in the rows it concerns and list it; exit status 2 when the rules "
-                          "file is not valid")
+                          "check --rules; may be given several times) in the rows it concerns and list it, "
+                          "with each rules file's name and SHA-256; exit status 2 when a rules file is not valid")
     sub.add_argument("file", metavar="FILE", help="the protocol file, or - for standard input")
 
 
@@ -52,7 +52,7 @@ def run(args: argparse.Namespace) -> int:
         import matplotlib  # noqa: F401  (fails here, before any work, when it is missing)
     except ImportError:
         raise Trouble(INSTALL) from None
-    lab = None if args.rules is None else load_rules(args.rules)
+    lab, record = load_rules(args.rules, [path])
     data = read_bytes(path)
     try:
         protocol = Protocol.from_bytes(data)
@@ -65,8 +65,11 @@ def run(args: argparse.Namespace) -> int:
         from pyvora_cli import rules
 
         findings = rules.check(protocol, lab)
+    checked = None if args.rules is None else [
+        ("standard input" if rules_path == STDIO else rules_path, entry["sha256"])
+        for rules_path, entry in zip(args.rules, record)]
     fig = figure(protocol, "standard input" if path == STDIO else path,
-                 sha256=hashlib.sha256(data).hexdigest(), findings=findings)
+                 sha256=hashlib.sha256(data).hexdigest(), findings=findings, rules=checked)
     try:
         save(fig, output)
     except OSError as error:

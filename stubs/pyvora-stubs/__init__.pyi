@@ -403,8 +403,9 @@ class Protocol:
     def _summary_text(self) -> str:
         """Return the text form with each arbitrary sample list cut to one line.
 
-        The list becomes "<300000 samples, min 0, max 32767>"; everything else is as
-        str() writes it. This is what `pyvora show` prints.
+        The list becomes "<300000 samples, min 0, max 32767, crc32 8a1c04f3>", with the
+        CRC-32 of the samples as 16-bit little-endian integers (zlib.crc32 of their
+        bytes); everything else is as str() writes it. This is what `pyvora show` prints.
         """
     @classmethod
     def from_dict(cls, data: Mapping[str, Any]) -> Protocol:
@@ -418,8 +419,9 @@ class Protocol:
         int, counts and positions int from 0 to 2**64 - 1, flags bool only, coil names
         str; bool is refused where a number is due. Values are judged as loading a
         file judges them (intensity 0.0..1.0, session duration 0.01..1800.0 seconds,
-        samples 0..32767 and at most 9,000,000 of them, at least one signal, 16
-        monitor flags); everything else is taken as it is. So
+        samples 0..32767 and at most 9,000,000 of them, 16 monitor flags); everything
+        else is taken as it is. An empty signal table is taken as Protocol() holds
+        one: to_bytes() and save() add the constant 0.0 signal. So
         Protocol.from_dict(p.to_dict()).to_bytes() == p.to_bytes() for every protocol.
 
         Raises pyvora.DecodeError (a ValueError) for a missing or unknown key, a

@@ -347,9 +347,10 @@ TEST_P(SampleSummaryTest, OneLinePerSampleList) {
 
 INSTANTIATE_TEST_SUITE_P(
     Samples, SampleSummaryTest,
-    ::testing::Values(SummaryCase{{0, 16384, 32767}, "<3 samples, min 0, max 32767>"},
-                      SummaryCase{{7}, "<1 sample, min 7, max 7>"},
+    // The digests are zlib.crc32 of the samples as little-endian int16 bytes.
+    ::testing::Values(SummaryCase{{0, 16384, 32767}, "<3 samples, min 0, max 32767, crc32 92c6bdbc>"},
+                      SummaryCase{{7}, "<1 sample, min 7, max 7, crc32 0e988438>"},
                       SummaryCase{{}, "<0 samples>"},
-                      SummaryCase{{12, -32768, 4, 32767, -3}, "<5 samples, min -32768, max 32767>"}));
+                      SummaryCase{{12, -32768, 4, 32767, -3}, "<5 samples, min -32768, max 32767, crc32 e78979fd>"}));
 
 }  // namespace

@@ -37,7 +37,7 @@ def test_show_cuts_sample_lists_and_ends_with_the_problems(files):
     protocol = Protocol.load(files["faulty"])
     assert result.stdout == protocol._summary_text() + "\n" + "".join(
         f"problem: {problem}\n" for problem in protocol.find_problems())
-    assert "samples: <50 samples, min 16384, max 16384>," in result.stdout
+    assert "samples: <50 samples, min 16384, max 16384, crc32 4ef745e9>," in result.stdout
     assert result.stdout.endswith("\nproblem: intensity: 0.5 is above machine_config.max_intensity_setpoint 0.3\n")
 
 
@@ -253,7 +253,7 @@ def test_out_of_memory_after_loading_is_trouble(monkeypatch, capsys, args):
     monkeypatch.setattr(streams, "read_protocol", lambda name, data=None: Exhausted())
     monkeypatch.setattr(streams, "read_bytes", lambda name: b"")
     monkeypatch.setattr(build, "from_json", lambda data, name: Exhausted())
-    expected = '{"file":"X","problems":[],"error":"out of memory"}\n' if "--json" in args else ""
+    expected = '{"file":"X","problems":[],"error":"out of memory","rules":[]}\n' if "--json" in args else ""
     assert command.main([*args, "X"]) == 2
     assert capsys.readouterr() == (expected, "" if expected else "X: out of memory\n")
 

@@ -33,3 +33,17 @@ def test_git_diff_of_a_vora_file_shows_the_changed_field(tmp_path):
     diff = git("diff", "--", "session.vora")
     assert "-        intensity: 0.2,\n+        intensity: 0.25,\n" in diff
     assert "Binary files" not in diff
+    # One changed sample changes the sample list's line, though not its count or range.
+    import numpy as np
+
+    p.add_arbitrary_signal(np.resize([0.0, 0.5, 1.0], p.get_num_samples()))
+    p.save(str(tmp_path / "session.vora"))
+    git("commit", "-q", "-am", "second")
+    data = p.to_dict()
+    data["signals"][-1]["samples"][1000] = 20000
+    Protocol.from_dict(data).save(str(tmp_path / "session.vora"))
+    [changed] = [line for line in git("diff", "--", "session.vora").splitlines() if line.startswith("+ ")]
+    assert changed.replace(" ", "").startswith("+samples:<300000samples,min0,max32767,crc32")
+    # The textconv through export shows the sample itself.
+    git("config", "diff.vora.textconv", f"{COMMAND} export --samples-per-line 100")
+    assert "+20000," in git("diff", "--", "session.vora").replace(" ", "")

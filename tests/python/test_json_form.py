@@ -211,8 +211,8 @@ def test_check_json_writes_one_object_per_file(tmp_path):
     result = run("check", "--json", clean, faulty, str(tmp_path / "garbage.vora"))
     lines = [json.loads(line) for line in result.stdout.splitlines()]
     assert (result.returncode, result.stderr) == (2, "")
-    assert lines[:2] == [{"file": clean, "problems": [], "error": None},
-                         {"file": faulty, "problems": Protocol.load(faulty).find_problems(), "error": None}]
+    assert lines[:2] == [{"file": clean, "problems": [], "error": None, "rules": []},
+                         {"file": faulty, "problems": Protocol.load(faulty).find_problems(), "error": None, "rules": []}]
     assert lines[2]["file"] == str(tmp_path / "garbage.vora") and lines[2]["problems"] == []
     assert lines[2]["error"].startswith("not a protocol file: ")
 

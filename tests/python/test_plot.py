@@ -441,3 +441,26 @@ def test_wrapping_and_shortening_measure_about_as_much_text_as_they_lay_out(monk
 def test_a_name_that_is_no_file_name_is_drawn_escaped():
     header = "".join(t.get_text() for t in figure(Protocol(), "a\ud800b").texts)
     assert header.startswith("a\\u{d800}b")
+
+
+def test_a_picture_records_its_rules_files_and_version_when_clean(tmp_path, monkeypatch):
+    import pyvora
+    from pyvora_cli import command
+    from pyvora_cli.commands import plot as plot_command
+
+    p = Protocol()
+    p.set_stimulation_intensity(0.2)
+    p.save(str(tmp_path / "clean.vora"))
+    lab, study = tmp_path / "lab.toml", tmp_path / "study.toml"
+    lab.write_text("[[rule]]\nname = 'lab'\npath = 'intensity'\nmax = 0.3\n")
+    study.write_text("[[rule]]\nname = 'study'\npath = 'intensity'\nmax = 0.1\n")
+    drawn = []
+    monkeypatch.setattr(plot_command, "figure", lambda *args, **keys: drawn.append(figure(*args, **keys)) or drawn[-1])
+    for order in ((lab,), (lab, study)):
+        rules_args = [word for path in order for word in ("--rules", str(path))]
+        assert command.main(["plot", *rules_args, str(tmp_path / "clean.vora"), "-o", str(tmp_path / "c.png")]) == 0
+    clean, found = (texts(fig) for fig in drawn)
+    records = [f"rules file {path}: SHA-256 {hashlib.sha256(path.read_bytes()).hexdigest()}" for path in (lab, study)]
+    assert clean[clean.index(records[0]) + 1] == "rules: no findings"
+    assert found[found.index(records[1]) + 1] == "rules: 1 finding (1 error, 0 warnings)"
+    assert any(f"drawn by pyvora {pyvora.__version__}" in text for text in texts(figure(p)))

@@ -265,8 +265,7 @@ def test_value_text_is_the_text_form_of_each_leaf():
     assert pyvora._value_text(111659285584252.125) == "111659285584252.13"
     assert pyvora._value_text("Cafe\u0301") == '"Cafe\\u{301}"'
     assert [pyvora._value_text(v) for v in (True, False, 0, 2**64 - 1)] == ["true", "false", "0", "18446744073709551615"]
-    with pytest.raises(TypeError):
+    assert [pyvora._value_text(v) for v in (-1, 10**30, -(10**400))] == ["-1", str(10**30), str(-(10**400))]
+    with pytest.raises(TypeError, match="NoneType"):
         pyvora._value_text(None)
-    with pytest.raises(OverflowError):
-        pyvora._value_text(-1)
     assert pyvora._LIMITS["max_samples"] == pyvora._LIMITS["max_session_duration"] * pyvora._LIMITS["sampling_rate"]

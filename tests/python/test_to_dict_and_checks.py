@@ -2,6 +2,7 @@
 
 import math
 import re
+import zlib
 
 import pytest
 
@@ -68,9 +69,18 @@ def test_to_dict_leaves_the_protocol_alone(tmp_path):
 def test_summary_text_is_the_text_form_with_one_line_per_sample_list():
     p = every_kind()
     p.add_arbitrary_signal(np.full(50, 0.25))
-    expected = re.sub(r"samples: \[\n[^\]]*\]", "samples: <50 samples, min 0, max 32767>", str(p), count=1)
-    expected = re.sub(r"samples: \[\n[^\]]*\]", "samples: <50 samples, min 8192, max 8192>", expected)
+    first, second = (signal["samples"] for signal in p.to_dict()["signals"] if signal["kind"] == "Arbitrary")
+    # The digest is the well-known CRC-32 of the samples' bytes as a file holds them.
+    digest = [f"{zlib.crc32(s.astype('<i2').tobytes()):08x}" for s in (first, second)]
+    expected = re.sub(r"samples: \[\n[^\]]*\]", f"samples: <50 samples, min 0, max 32767, crc32 {digest[0]}>",
+                      str(p), count=1)
+    expected = re.sub(r"samples: \[\n[^\]]*\]", f"samples: <50 samples, min 8192, max 8192, crc32 {digest[1]}>",
+                      expected)
     assert p._summary_text() == expected
+    # Any one changed sample changes the line, though not the count or the range.
+    data = p.to_dict()
+    data["signals"][4]["samples"][1] ^= 1
+    assert Protocol.from_dict(data)._summary_text() != expected
 
 
 def problems_after(*steps):
