@@ -130,6 +130,9 @@ def test_diff_takes_json_forms_as_well(tmp_path):
     assert run("diff", a, str(tmp_path / "b.json")).stdout == "intensity: 0.2 -> 0.25\n"
     piped = subprocess.run([COMMAND, "diff", "-", a], input=form, capture_output=True, text=True)
     assert (piped.returncode, piped.stdout) == (1, "intensity: 0.25 -> 0.2\n")
+    with open(tmp_path / "b.vora", "rb") as protocol:  # a protocol file on standard input is read once too
+        piped = subprocess.run([COMMAND, "diff", "-", a], stdin=protocol, capture_output=True, text=True)
+    assert (piped.returncode, piped.stdout) == (1, "intensity: 0.25 -> 0.2\n")
     broken = run("diff", str(tmp_path / "c.json"), a)
     assert broken.returncode == 2 and broken.stderr.startswith(f"{tmp_path / 'c.json'}: not JSON: ")
 
@@ -460,6 +463,13 @@ def test_out_of_memory_while_reading_is_trouble(monkeypatch):
         def readinto(self, buffer):
             raise MemoryError
 
+    def exhausting(name):
+        raise MemoryError
+
     monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BufferedReader(Exhausting())))
-    with pytest.raises(streams.Trouble, match=r"^-: out of memory$"):
-        streams.read_bytes("-")
+    monkeypatch.setattr(streams.Protocol, "load", exhausting)
+    for read in (streams.read_bytes, streams.read_protocol):
+        with pytest.raises(streams.Trouble, match=r"^-: out of memory$"):
+            read("-")
+    with pytest.raises(streams.Trouble, match=r"^X: out of memory$"):
+        streams.read_protocol("X")
