@@ -29,17 +29,23 @@ def rule(**keys):
     (rule(path='"signals[*].samples"', max=1), 4, "'max' fits numbers, but 'signals[*].samples' is a sample list"),
     (rule(path='"machine_config.coils[*].name"', one_of="[1]"), 4, "'one_of' holds 1"),
     (rule(path='"channel_a_settings.enabled"', required="false"), 4, "'required' can only be true"),
-    (rule(path='"signals[*].samples"', edge_samples=5), 1, "rule 'r' has no condition (one of min, max, one_of, re"),
+    (rule(path='"signals[*].samples"', edge_samples=5), 1,
+     "rule 'r' has no condition (one of min, max, one_of, required, ends_within, max_step)"),
     (rule(path='"intensity"', max=0.2, level='"fatal"'), 5, "'level' must be"),
     (rule(path='"intensity"'), 1, "rule 'r' has no condition"),
     (rule(path='"intensity"', max=0.2, message='"two\\nlines"'), 5, "'message' must be one line"),
     ('[[rule]]\nname = "r"\npath = "intensity"\nmax = 0.2\n[other]\n', 5, "unknown key 'other'"),
     ("[[rule]\n", 1, "not TOML: "),
     ("rule = 1\n", 1, "'rule' must be [[rule]] tables"),
+    (rule(path='"intensity"', max=1, colour=1), 5, "unknown key 'colour' (known: name, path, level, message, min, max, "),
+    (rule(path='"intensity"', one_of='["high"]'), 4, "'one_of' holds 'high', but 'intensity' is a number"),
+    (rule(path='"intensity"', one_of="[0.1]", max='"x"'), 5, "'max' must be a finite number"),
+    (rule(path='"signals[*].samples"', ends_within=0.1, edge_samples=2.5), 5, "'edge_samples' must be a whole number"),
     ('rule = [{name = "r", path = "x", max = 1}]\n', None, "'x' names no field"),
     # a key that cannot be found as written is placed at its rule's header, not in the next rule
     (rule(path='"intensity"', max=1) + '"colo\\u0075r" = 1\n' + rule(path='"intensity"', max=1) + "colour = 2\n",
      1, "unknown key 'colour'"),
+    (rule(path='"intensity"', max=1) + '"colo\\u0075r" = 1\n', 1, "unknown key 'colour'"),
     # a rule's header and sub-tables in each form TOML allows
     ('[["rule"]]\nname = "r"\npath = "intensity"\nmax = 0.2\n[[rule]]\nname = "s"\npath = "x"\nmax = 1\n', 7, "'x' names no field"),
     (rule(path='"intensity"', max=0.2) + "[rule.sub]\nx = 1\n", 5, "unknown key 'sub'"),
@@ -159,6 +165,16 @@ def test_rules_need_no_numpy(tmp_path):
     assert subprocess.run([sys.executable, "-c", code], capture_output=True, text=True).stdout == "1 False\n"
 
 
+def test_a_file_that_is_not_toml_says_what_the_reader_says_without_its_position():
+    import tomllib
+
+    with pytest.raises(tomllib.TOMLDecodeError) as reader:
+        tomllib.loads("[[rule]\n")
+    with pytest.raises(rules.RulesError) as caught:
+        rules.parse("[[rule]\n")
+    assert caught.value.what == "not TOML: " + str(reader.value).rsplit(" (at line", 1)[0]
+
+
 def test_refusals_on_the_first_line():
     for text, line in (("other = 1\n", 1), ("\n" + rule(path='"intensity"', max="1" * 5000), 5)):
         with pytest.raises(rules.RulesError) as caught:
@@ -206,7 +222,8 @@ def test_limits_of_sample_lists_and_indices_beyond_the_list():
     [last] = rules.check(p, rules.parse(rule(path='"signals[2].frequency"', max=1.0)))
     assert last.path == "signals[2].frequency"
     # The least a rule may ask: min equal to max, one edge sample.
-    rules.parse(rule(path='"intensity"', min=0.2, max=0.2) + rule(path='"signals[*].samples"', ends_within=0.1, edge_samples=1))
+    rules.parse(rule(path='"intensity"', min=0.2, max=0.2) + rule(path='"signals[*].samples"', ends_within=0.1, edge_samples=1)
+                + rule(path='"channel_a_settings.enabled"', one_of="[true]"))
     for key in ("ends_within", "max_step"):  # a sample or step exactly at the limit is no finding
         for fraction, samples in ((0, [0, 0]), (1, [32767, 0, 32767])):
             limit = rules.Rule("r", "s", "error", None, {key: fraction})
