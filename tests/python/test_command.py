@@ -463,11 +463,15 @@ def test_out_of_memory_while_reading_is_trouble(monkeypatch):
         def readinto(self, buffer):
             raise MemoryError
 
-    def exhausting(name):
-        raise MemoryError
+    class Unloadable:
+        @staticmethod
+        def load(name):
+            raise MemoryError
+
+        from_bytes = load
 
     monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BufferedReader(Exhausting())))
-    monkeypatch.setattr(streams.Protocol, "load", exhausting)
+    monkeypatch.setattr(streams, "Protocol", Unloadable)
     for read in (streams.read_bytes, streams.read_protocol):
         with pytest.raises(streams.Trouble, match=r"^-: out of memory$"):
             read("-")
