@@ -5,7 +5,6 @@
 #include "pyvora/functions.hpp"
 #include "pyvora/protocol_object.hpp"
 #include "pyvora/read_back.hpp"
-#include "pyvora/sample_list.hpp"
 #include "pyvora/value_text.hpp"
 
 #ifndef PYVORA_VERSION
@@ -60,11 +59,11 @@ PyObject* initialise() {
         check_status(PyModule_AddObjectRef(module.get(), "_protocol_from_bytes",
                                            restore_function(module.get())));
         check_status(PyModule_AddObjectRef(module.get(), "_enum_member", enum_member_function(module.get())));
-        add_function(module.get(), read_sample_list_definition);
         add_function(module.get(), value_text_definition);
         check_status(PyModule_AddObjectRef(module.get(), "_LIMITS", limits_dict().get()));
         add_function(module.get(), function_entry<functions::JSON_SCHEMA, functions::json_schema>());
         add_function(module.get(), function_entry<functions::LARGEST_STEP, functions::largest_step>());
+        add_function(module.get(), function_entry<functions::LAYOUT, functions::layout>());
         check_status(PyModule_AddStringConstant(module.get(), "__version__", PYVORA_VERSION));
         owning_interpreter = interpreter;
         cached_module = Py_NewRef(module.get());  // kept for the life of the process

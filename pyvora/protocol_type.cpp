@@ -68,6 +68,8 @@ std::vector<PyMethodDef>& method_table() {
         method_entry<TO_DICT_BUFFERS, to_dict_buffers>(),
         method_entry<OVERVIEW, overview>(),
         method_entry<SUMMARY_HTML, summary_html>(),
+        method_entry<TO_JSON, to_json>(),
+        method_entry<FROM_JSON, from_json>(),
         PyMethodDef{nullptr, nullptr, 0, nullptr},
     };
     return table;

@@ -36,7 +36,6 @@ findings name the file too.
 from __future__ import annotations
 
 import functools
-import json
 import math
 import re
 import sys
@@ -97,39 +96,12 @@ class Finding(NamedTuple):
         return f"{self.level}: {self.path}: {self.detail}: {self.message} (rule {pyvora._value_text(self.rule)}{of})"
 
 
-# ---- The layout: what kind of field each path names, from the JSON Schema the module describes.
+# ---- The layout: what kind of field each path names, as the module lists it.
 
 @functools.cache
-def _schema() -> dict[str, Any]:
-    schema: dict[str, Any] = json.loads(pyvora._json_schema())
-    return schema
-
-
-def _resolve(node: dict[str, Any]) -> dict[str, Any]:
-    while "$ref" in node:
-        node = _schema()["$defs"][node["$ref"].rsplit("/", 1)[1]]
-    return node
-
-
-def _alternatives(node: dict[str, Any]) -> list[dict[str, Any]]:
-    node = _resolve(node)
-    if "oneOf" in node:
-        return [alternative for option in node["oneOf"] for alternative in _alternatives(option)]
-    return [node]
-
-
-def _kind(node: dict[str, Any]) -> str:
-    """number, text, flag, samples, list or record."""
-    node = _resolve(node)
-    if "anyOf" in node or node.get("type") in ("number", "integer"):
-        return "number"
-    if node.get("type") == "string" or "const" in node:
-        return "text"
-    if node.get("type") == "boolean":
-        return "flag"
-    if node.get("type") == "array":
-        return "samples" if _resolve(node["items"]).get("type") == "integer" else "list"
-    return "record"
+def _layout() -> dict[str, str]:
+    """{path pattern: kind}, kinds number, text, flag, samples, list and record."""
+    return pyvora._layout()
 
 
 def _segments(path: str) -> list[str | int | None] | None:
@@ -141,21 +113,7 @@ def _segments(path: str) -> list[str | int | None] | None:
 
 def _field_kind(segments: list[str | int | None]) -> str | None:
     """The kind of the fields a path names in the layout, None when it names none."""
-    nodes = [_schema()]
-    for segment in segments:
-        found = []
-        for node in nodes:
-            for option in _alternatives(node):
-                if isinstance(segment, str):
-                    if segment in option.get("properties", {}):
-                        found.append(option["properties"][segment])
-                elif option.get("type") == "array":
-                    found.append(option["items"])
-        if not found:
-            return None
-        nodes = found
-    kinds = {_kind(node) for node in nodes}
-    return kinds.pop() if len(kinds) == 1 else None
+    return _layout().get("".join(f".{s}" if isinstance(s, str) else "[*]" for s in segments).removeprefix("."))
 
 
 # ---- Reading a rules file.

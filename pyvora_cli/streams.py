@@ -12,7 +12,7 @@ from collections.abc import Iterator
 from contextlib import contextmanager, suppress
 from typing import Any, BinaryIO, TextIO, cast
 
-from pyvora import Protocol
+from pyvora import DecodeError, Protocol
 from pyvora_cli.names import name_text
 
 STDIO = "-"
@@ -46,13 +46,43 @@ def read_bytes(name: str) -> bytes:
         raise Trouble(f"{name_text(name)}: out of memory") from None
 
 
-def read_protocol(name: str, data: bytes | None = None) -> Protocol:
-    """The protocol in a file, or on standard input for `-` (in `data`, when its bytes were read
-    already); raises Trouble."""
+# The bytes a JSON form may start with: JSON's blanks and the brace of its object. A protocol
+# file starts with a flag, 0 or 1.
+JSON_START = b" \t\n\r{"
+
+
+def is_json_form(data: bytes) -> bool:
+    """Whether data is a JSON form rather than a protocol file: its first non-blank byte is "{"."""
+    return data.lstrip(JSON_START[:4])[:1] == b"{"
+
+
+def protocol_of_json(name: str, data: bytes) -> Protocol:
+    """The protocol of a JSON form; raises Trouble with the line that says why not."""
     try:
-        if data is not None or name == STDIO:
-            return Protocol.from_bytes(read_bytes(name) if data is None else data)
-        return Protocol.load(name)
+        return Protocol.from_json(data)
+    except DecodeError as error:
+        raise Trouble(f"{name_text(name)}: {error}") from None
+    except MemoryError:
+        raise Trouble(f"{name_text(name)}: out of memory") from None
+
+
+def read_protocol(name: str, data: bytes | None = None) -> Protocol:
+    """The protocol in a protocol file or in its JSON form (see is_json_form), from a file or
+    from standard input for `-` (in `data`, when its bytes were read already); raises Trouble.
+    A regular file is loaded in place unless its first byte may start a JSON form."""
+    try:
+        if data is None and name != STDIO:
+            with open(name, "rb") as file:
+                if stat.S_ISREG(os.fstat(file.fileno()).st_mode):
+                    first = os.pread(file.fileno(), 1, 0)
+                    if not first or first[0] not in JSON_START:
+                        return Protocol.load(name)
+                data = file.read()
+        elif data is None:
+            data = read_bytes(name)
+        if is_json_form(data):
+            return protocol_of_json(name, data)
+        return Protocol.from_bytes(data)
     except OSError as error:
         raise Trouble(f"{name_text(name)}: {reason(error)}") from None
     except ValueError as error:  # DecodeError: the content is not a protocol

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (ASan + UBSan) and runs each for a bounded time: the
 # protocol file decoder over its seed corpus and the kept findings, then the JSON sample-list
-# reader, checked against a plain reading of the same text, for a third of that time. Each input is decoded by every way of
+# reader, checked against a plain reading of the same text, for a third of that time, and the
+# JSON reader, against its laws (tests/fuzz/json_form_law.hpp), for half of it. Each input is decoded by every way of
 # reading samples this processor runs (scalar, SSSE3, AVX2, AVX-512), which must agree. Any
 # crash, sanitizer report, disagreement or broken round trip fails the run and leaves the
 # input in build/fuzz/artifacts/; copy it into tests/fuzz/findings/ to keep it as a regression
@@ -40,7 +41,7 @@ if [ -f build/fuzz/CMakeCache.txt ] && ! grep -qx "CMAKE_CXX_COMPILER:[A-Z]*=$(c
 fi
 cmake -S . -B build/fuzz "${generator[@]}" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DPYVORA_BUILD_MODULE=OFF -DPYVORA_BUILD_FUZZER=ON >/dev/null
-cmake --build build/fuzz --target fuzz_decoder fuzz_sample_list -j2 >/dev/null
+cmake --build build/fuzz --target fuzz_decoder fuzz_sample_list fuzz_json_form -j2 >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -65,4 +66,5 @@ fuzz() {
 }
 fuzz fuzz_decoder "decoder" "$seconds" 65536 tests/fuzz/corpus tests/fuzz/findings
 fuzz fuzz_sample_list "JSON sample-list reader" "$(( (seconds + 2) / 3 ))" 4096 tests/fuzz/sample_lists
+fuzz fuzz_json_form "JSON reader" "$(( (seconds + 1) / 2 ))" 65536 tests/fuzz/json_forms
 echo "fuzz: 0 findings"

@@ -47,7 +47,7 @@ fi
 # The build and test tools the virtual environment gets from PyPI.
 tools=(
   "scikit-build-core>=0.11" "numpy>=2.0" cmake ninja
-  pytest hypothesis mypy msgspec jsonschema matplotlib
+  pytest hypothesis mypy jsonschema matplotlib
 )
 stage "installing the build and test tools into $venv from PyPI (a minute the first time)"
 quietly "$py" -m pip install --disable-pip-version-check "${tools[@]}"

@@ -71,16 +71,10 @@ char* put_zeros(char* out, int n) {
     return out + n;
 }
 
-}  // namespace
-
-char* format_float(char* out, double x) noexcept {
-    if (std::isnan(x)) return put(out, "NaN", 3);
-    if (std::signbit(x)) *out++ = '-';
-    const double a = std::fabs(x);
-    if (std::isinf(a)) return put(out, "inf", 3);
-
-    const Digits g = shortest_digits(a);
-    if (a >= 1e16 || (a != 0.0 && a < 0.0001)) {
+// The digits of a finite positive value at out: scientific when its exponent is below
+// `lowest` or above `highest`, plain otherwise.
+char* put_digits(char* out, const Digits& g, int lowest, int highest) noexcept {
+    if (g.exp > highest || g.exp < lowest) {
         *out++ = g.d[0];
         if (g.n > 1) {
             *out++ = '.';
@@ -103,6 +97,25 @@ char* format_float(char* out, double x) noexcept {
     out = put(out, g.d, int_digits);
     *out++ = '.';
     return put(out, g.d + int_digits, g.n - int_digits);
+}
+
+}  // namespace
+
+char* format_float(char* out, double x) noexcept {
+    if (std::isnan(x)) return put(out, "NaN", 3);
+    if (std::signbit(x)) *out++ = '-';
+    const double a = std::fabs(x);
+    if (std::isinf(a)) return put(out, "inf", 3);
+    // Plain from 0.0001 (exponent -4) up and below 1e16 (exponent 15).
+    return put_digits(out, shortest_digits(a), -4, 15);
+}
+
+char* format_json_float(char* out, double x) noexcept {
+    if (std::signbit(x)) *out++ = '-';
+    const double a = std::fabs(x);
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific);
+    return put_digits(out, parse_scientific(buf, r.ptr), -5, 15);
 }
 
 std::string float_text(double x) {

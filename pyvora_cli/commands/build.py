@@ -5,7 +5,6 @@ from typing import Any
 
 from pyvora_cli import streams
 from pyvora_cli.commands import add_conversion, write_made
-from pyvora_cli.json_form import from_json
 
 
 def register(subparsers: Any) -> None:
@@ -17,4 +16,4 @@ def register(subparsers: Any) -> None:
 
 
 def run(args: argparse.Namespace) -> int:
-    return write_made(args, lambda path: [from_json(streams.read_bytes(path), path).to_bytes()])
+    return write_made(args, lambda path: [streams.protocol_of_json(path, streams.read_bytes(path)).to_bytes()])

@@ -3,6 +3,7 @@
 
 import argparse
 import hashlib
+import json
 from typing import Any
 
 from pyvora_cli import streams
@@ -70,10 +71,6 @@ def run(args: argparse.Namespace) -> int:
         raise Trouble("pyvora: check --strict goes with --rules")
     rules, record = load_rules(args.rules, args.files)
     status = CLEAN
-    if args.json:
-        import msgspec
-
-        encode = msgspec.json.Encoder().encode
     for path in args.files:
         try:
             (problems, findings), error = findings_of(path, rules), None
@@ -93,7 +90,7 @@ def run(args: argparse.Namespace) -> int:
                                      "detail": f.detail, "rules_file": None if f.source is None else name_text(f.source)}
                                     for f in findings]
             line["rules"] = record
-            streams.write_bytes(encode(line) + b"\n")
+            streams.write_bytes(json.dumps(line, ensure_ascii=False, separators=(",", ":")).encode() + b"\n")
         elif error is not None:
             complain(error)
         else:

@@ -1,14 +1,11 @@
 """`pyvora diff`: one "<path>: <value in A> -> <value in B>" line per difference."""
 
 import argparse
-import re
 from typing import Any
 
-from pyvora import Protocol
 from pyvora_cli import streams
 from pyvora_cli.commands import add
 from pyvora_cli.compare import differences, signal_texts
-from pyvora_cli.json_form import from_json
 from pyvora_cli.names import name_text
 from pyvora_cli.status import CLEAN, FOUND, out_of_memory
 from pyvora_cli.streams import Trouble
@@ -26,23 +23,10 @@ def register(subparsers: Any) -> None:
     sub.add_argument("b", metavar="B")
 
 
-# JSON's blanks, then the brace of a JSON form; a protocol file starts with a flag, 0 or 1.
-JSON_FORM = re.compile(rb"[ \t\n\r]*\{")
-
-
-def read(path: str) -> Protocol:
-    """The protocol of a protocol file or of a JSON form, told apart by their content (each
-    read once: a pipe cannot be read again)."""
-    data = streams.read_bytes(path)
-    if JSON_FORM.match(data):
-        return from_json(data, path)
-    return streams.read_protocol(path, data)
-
-
 def run(args: argparse.Namespace) -> int:
     values, texts = [], []
     for path in (args.a, args.b):
-        protocol = read(path)
+        protocol = streams.read_protocol(path)
         try:
             texts.append(signal_texts(protocol))
             values.append(protocol.to_dict())

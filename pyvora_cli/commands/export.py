@@ -7,9 +7,7 @@ from typing import Any
 
 from pyvora_cli import streams
 from pyvora_cli.commands import add_conversion, write_made
-from pyvora_cli.json_form import to_json
-from pyvora_cli.names import name_text
-from pyvora_cli.streams import STDIO, Trouble
+from pyvora_cli.streams import STDIO
 
 
 def register(subparsers: Any) -> None:
@@ -33,8 +31,12 @@ def whole_number(text: str) -> int:
 
 def run(args: argparse.Namespace) -> int:
     to_terminal = args.output == STDIO and sys.stdout is not None and sys.stdout.isatty()
-    return write_made(args, lambda path: [for_terminal(piece) if to_terminal and isinstance(piece, bytes) else piece
-                                          for piece in json_pieces(path, args.samples_per_line)])
+
+    def made(path: str) -> list[Any]:
+        text = streams.read_protocol(path).to_json(args.samples_per_line)
+        return [for_terminal(text) if to_terminal else text]
+
+    return write_made(args, made)
 
 
 # The UTF-8 of characters that a terminal acts on instead of showing: C1 controls, the bidi
@@ -43,16 +45,6 @@ TERMINAL_CONTROLS = re.compile(rb"\xc2[\x80-\x9f]|\xd8\x9c|\xe2\x80[\x8e\x8f\xa8
 
 
 def for_terminal(piece: bytes) -> bytes:
-    """A piece of the JSON form with each such character written as its JSON escape, `\\uXXXX`:
+    """The JSON form with each such character written as its JSON escape, `\\uXXXX`:
     the same JSON, which a terminal shows as it is. They occur only within strings."""
     return TERMINAL_CONTROLS.sub(lambda found: f"\\u{ord(found[0].decode()):04x}".encode(), piece)
-
-
-def json_pieces(path: str, samples_per_line: int | None = None) -> list[Any]:
-    protocol = streams.read_protocol(path)
-    try:
-        return to_json(protocol, samples_per_line)
-    except ImportError as error:  # sample arrays need NumPy; the JSON form itself needs msgspec
-        if error.name == "msgspec":
-            raise Trouble(f"{name_text(path)}: msgspec is needed to export: {error}") from None
-        raise Trouble(f"{name_text(path)}: NumPy is needed to export sample lists: {error}") from None

@@ -6,13 +6,12 @@ import os
 import sys
 from typing import Any
 
-from pyvora import Protocol
 from pyvora_cli.commands import add
 from pyvora_cli.commands.check import load_rules
 from pyvora_cli.names import name_text
 from pyvora_cli.plot import FORMATS, figure, save
 from pyvora_cli.status import CLEAN
-from pyvora_cli.streams import STDIO, Trouble, read_bytes
+from pyvora_cli.streams import STDIO, Trouble, read_bytes, read_protocol
 
 INSTALL = 'pyvora plot needs matplotlib, which is not installed: pip install "pyvora[plot]" (or pip install matplotlib)'
 
@@ -54,10 +53,7 @@ def run(args: argparse.Namespace) -> int:
         raise Trouble(INSTALL) from None
     lab, record = load_rules(args.rules, [path])
     data = read_bytes(path)
-    try:
-        protocol = Protocol.from_bytes(data)
-    except ValueError as error:  # DecodeError
-        raise Trouble(f"{name_text(path)}: not a protocol file: {error}") from None
+    protocol = read_protocol(path, data)
     if path != STDIO and os.path.exists(output) and os.path.samefile(path, output):
         raise Trouble(f"{name_text(output)}: is the protocol file itself; name another picture with -o OUT")
     findings = None

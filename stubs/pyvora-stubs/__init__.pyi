@@ -466,6 +466,38 @@ class Protocol:
         _repr_html_() with findings, a sequence of (path, text, warning) tuples,
         marked in the rows they concern and listed under the problems.
         """
+    def to_json(self, samples_per_line: int | None = None) -> bytes:
+        """Return the protocol's JSON form as UTF-8 bytes, as `pyvora export` writes it.
+
+        to_dict() as standard JSON (RFC 8259): keys in field order, indented by two
+        spaces a level, lists of numbers and flags on one line, floats in the fewest
+        digits that read back to the same value, NaN and the infinities as the
+        strings "NaN", "Infinity" and "-Infinity" (a NaN's sign and payload are not
+        kept), and a line feed at the end. Each sample list is on one line, or with
+        samples_per_line (an int of at least 1) that many samples to a line, so that
+        a one-sample edit is a one-line diff. Like to_bytes(), an empty signal table
+        is written with the one constant 0.0 signal that save() would add, and the
+        protocol is not changed. from_json() reads the form back to the same file
+        bytes, but for the sign and payload of a NaN.
+        """
+    @classmethod
+    def from_json(cls, data: str | Buffer) -> Protocol:
+        """Return a new Protocol read from its JSON form, as `pyvora build` reads it.
+
+        data is bytes, a str or any other object with the buffer protocol, holding
+        UTF-8 JSON as to_json() writes it, in any spacing and key order. The data is
+        taken as from_dict() takes the same values, with "NaN", "Infinity" and
+        "-Infinity" read as floats where a float is due; values are judged as
+        loading a file judges them.
+
+        Raises pyvora.DecodeError (a ValueError): for a text that is not JSON, with
+        the message "not JSON: <reason> (line L, column C)", offset the byte where
+        it was found and path ''; for a key given twice in one object, "duplicate
+        key '<key>' for <path of the object>"; otherwise as from_dict() does, with
+        path naming the field and offset the byte where its value starts. Nesting
+        deeper than a protocol's layout, a number too large for a float, and an int
+        too large for its field, however long, are refused too.
+        """
 
 @final
 class Channel:
@@ -534,11 +566,6 @@ def _protocol_from_bytes(data: Buffer, /) -> Protocol:
 def _enum_member(enumeration: str, member: str, /) -> Coil | Channel:
     """The member of Coil or Channel with that name, for pickle."""
 
-def _read_sample_list(text: Buffer, /) -> bytes | None:
-    """The samples of a JSON sample list spelt as 'pyvora export' writes it, as bytes of
-    native int16; None for any other spelling. For the command's JSON reader.
-    """
-
 def _value_text(value: bool | int | float | str, /) -> str:
     """The text of a bool, int, float or str as the text form writes it. For the command."""
 
@@ -553,4 +580,9 @@ def _largest_step(samples: Buffer, /) -> tuple[int, int]:
     """(i, step): the largest difference between neighbouring samples of a contiguous buffer
     of native int16 samples, and the first i where it occurs (between i and i + 1);
     (0, 0) for fewer than two. For a lab's rules.
+    """
+
+def _layout() -> dict[str, str]:
+    """The layout of a protocol: {path: kind} in field order, with [*] for any list position
+    and kinds 'number', 'text', 'flag', 'samples', 'list' and 'record'. For the command's rules.
     """

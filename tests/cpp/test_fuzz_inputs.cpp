@@ -7,6 +7,7 @@
 #include <iterator>
 #include <vector>
 
+#include "tests/fuzz/json_form_law.hpp"
 #include "tests/fuzz/round_trip_law.hpp"
 
 namespace {
@@ -34,5 +35,18 @@ void replay(const char* folder, bool must_decode) {
 
 TEST(FuzzInputs, SeedsDecodeAndRoundTrip) { replay("corpus", true); }
 TEST(FuzzInputs, KeptFindingsKeepTheLaw) { replay("findings", false); }
+
+TEST(FuzzInputs, JsonSeedsKeepTheReadersLaws) {
+    const std::filesystem::path dir = std::filesystem::path(PYVORA_SOURCE_DIR) / "tests/fuzz/json_forms";
+    std::size_t accepted = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        SCOPED_TRACE(entry.path().string());
+        const std::vector<std::uint8_t> bytes = read(entry.path());
+        const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        EXPECT_TRUE(fuzz::json_form_law_holds(text));
+        accepted += fuzz::json_outcome(text).starts_with("accepted");
+    }
+    EXPECT_EQ(accepted, 3u);  // all but refused.json
+}
 
 }  // namespace

@@ -122,6 +122,24 @@ def test_diff_writes_values_as_the_text_form_does(tmp_path):
     assert 'name: "Cafe\\u{301}",' in shown and "frequency: 111659285584252.13," in shown
 
 
+def test_every_command_that_reads_a_protocol_takes_its_json_form(tmp_path):
+    a = write(tmp_path / "a.vora", intensity=0.5)
+    (tmp_path / "a.json").write_text("\n " + run("export", a).stdout)
+    for args in (["show"], ["show", "--full"], ["check"], ["check", "--json"], ["export", "--samples-per-line", "3"]):
+        from_file, from_json = run(*args, a), run(*args, str(tmp_path / "a.json"))
+        assert from_json.returncode == from_file.returncode and from_json.stderr == ""
+        assert from_json.stdout == from_file.stdout.replace(a, str(tmp_path / "a.json")), args
+    (tmp_path / "b.json").write_text('{"intensity": 0.5,\n "x": 1}')
+    result = run("check", str(tmp_path / "b.json"))
+    assert (result.returncode, result.stderr) == (2, f"{tmp_path / 'b.json'}: unknown key 'x'\n")
+
+
+def test_plot_takes_a_json_form(tmp_path):
+    pytest.importorskip("matplotlib")
+    (tmp_path / "a.json").write_text(run("export", write(tmp_path / "a.vora")).stdout)
+    assert run("plot", str(tmp_path / "a.json"), "-o", str(tmp_path / "a.png")).returncode == 0
+
+
 def test_diff_takes_json_forms_as_well(tmp_path):
     a = write(tmp_path / "a.vora")
     form = run("export", write(tmp_path / "b.vora", intensity=0.25)).stdout
@@ -163,7 +181,7 @@ def test_help_names_every_subcommand():
 def test_the_libraries_know_nothing_of_the_command():
     # The lock on from the start: a free-threaded interpreter has then no warning to give when the
     # module asks for it.
-    result = run_python("import sys, pyvora_cli.plot, pyvora_cli.json_form; print(sorted(m for m in sys.modules "
+    result = run_python("import sys, pyvora_cli.plot, pyvora_cli.rules; print(sorted(m for m in sys.modules "
                         "if m == 'argparse' or m.startswith(('pyvora_cli.command', 'pyvora_cli.status'))))",
                         env={"PYTHON_GIL": "1"})
     assert (result.stdout, result.stderr) == ("[]\n", "")
@@ -251,11 +269,10 @@ class Exhausted:
                                   ["export"], ["build", "-o", "Y"]])
 def test_out_of_memory_after_loading_is_trouble(monkeypatch, capsys, args):
     from pyvora_cli import command, streams
-    from pyvora_cli.commands import build
 
     monkeypatch.setattr(streams, "read_protocol", lambda name, data=None: Exhausted())
     monkeypatch.setattr(streams, "read_bytes", lambda name: b"")
-    monkeypatch.setattr(build, "from_json", lambda data, name: Exhausted())
+    monkeypatch.setattr(streams, "protocol_of_json", lambda name, data: Exhausted())
     expected = '{"file":"X","problems":[],"error":"out of memory","rules":[]}\n' if "--json" in args else ""
     assert command.main([*args, "X"]) == 2
     assert capsys.readouterr() == (expected, "" if expected else "X: out of memory\n")
@@ -282,10 +299,10 @@ def without_numpy(*args: str) -> subprocess.CompletedProcess:
 
 def test_without_numpy(files, tmp_path):
     json_form = run("export", files["clean"]).stdout
-    for args, needed_for in ((["diff", files["clean"], files["faulty"]], "compare"), (["export", files["clean"]], "export")):
-        result = without_numpy(*args)
-        assert result.returncode == 2 and result.stderr.count("\n") == 1
-        assert result.stderr.startswith(f"{files['clean']}: NumPy is needed to {needed_for} sample lists: ")
+    result = without_numpy("diff", files["clean"], files["faulty"])
+    assert result.returncode == 2 and result.stderr.count("\n") == 1
+    assert result.stderr.startswith(f"{files['clean']}: NumPy is needed to compare sample lists: ")
+    assert without_numpy("export", files["clean"]).stdout == json_form
     (tmp_path / "p.json").write_text(json_form)
     assert without_numpy("build", str(tmp_path / "p.json"), "-o", str(tmp_path / "p.vora")).returncode == 0
     assert (tmp_path / "p.vora").read_bytes() == Path(files["clean"]).read_bytes()

@@ -214,6 +214,8 @@ def test_mappings_of_any_kind_and_their_errors():
     # A lookup that empties the list being read changes nothing: lists are read as they were.
     d["signals"] = [Wrapped(signals[0], signals.clear), signals[1]]
     assert Protocol.from_dict(Wrapped(d, lambda: None)).to_bytes() == expected
+    read = d["signals"] = [Wrapped(signals[0] if signals else d["signals"][0], lambda: read.clear()), d["signals"][1]]
+    assert Protocol.from_dict(d).to_bytes() == expected
 
     def fail():
         raise RuntimeError("lookup failed")

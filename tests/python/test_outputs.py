@@ -161,10 +161,11 @@ def test_a_descriptor_is_written_through_not_replaced(tmp_path, shell, out):
 
 # Runs the command in this interpreter's process once it has dropped to an unprivileged user
 # (argv[1]) and, besides, the groups argv[2] lists: the interpreter itself may live where only
-# the user who runs the tests can read, so the imports come first.
+# the user who runs the tests can read, so the imports come first (shutil: argparse's help
+# formatter imports it when the parser is built).
 AS_ANOTHER_USER = """
 import os, sys
-import gettext, locale, msgspec, numpy
+import gettext, locale, numpy, shutil
 from pyvora_cli import command
 from pyvora_cli.commands import export
 from pyvora_cli.entry import console

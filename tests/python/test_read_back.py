@@ -241,8 +241,7 @@ def test_decode_error_is_exported_and_documented():
         assert member.__doc__ and len(member.__doc__) > 40
     names = [name for name in vars(pyvora) if not name.startswith("__")]
     assert names == ["Protocol", "Channel", "Coil", "DecodeError", "_protocol_from_bytes", "_enum_member",
-                     "_read_sample_list", "_value_text", "_LIMITS", "_json_schema",
-                     "_largest_step"]
+                     "_value_text", "_LIMITS", "_json_schema", "_largest_step", "_layout"]
 
 
 @settings(max_examples=150, deadline=None)
