@@ -220,11 +220,9 @@ NAME_MAX = 255  # bytes of a name in a folder, on every filesystem the command w
 class Temporary:
     """The name a temporary file has in the folder, or has not yet (an unnamed one)."""
 
-    def __init__(self, base: str, named: bool):
+    def __init__(self, base: str):
         self.base = base
         self.name: str | None = None
-        if named:
-            self.name = self.new_name()
 
     def new_name(self) -> str:
         """`.BASE.XXXXXXXX.tmp`, BASE cut short so that the name stays within what a folder allows."""
@@ -240,7 +238,7 @@ def temporary_beside(folder: int, base: str, status: os.stat_result | None) -> I
     # An old file's mode is given once the owner and group are its own: until then only the
     # permissions its owner has, so that no group or other user has a moment of more access.
     mode = 0o666 if status is None else stat.S_IMODE(status.st_mode) & 0o700
-    temporary = Temporary(base, named=False)
+    temporary = Temporary(base)
     descriptor = unnamed_file(folder, mode)
     if descriptor is None:
         while True:

@@ -148,6 +148,9 @@ def test_diff_takes_json_forms_as_well(tmp_path):
     assert run("diff", a, str(tmp_path / "b.json")).stdout == "intensity: 0.2 -> 0.25\n"
     piped = subprocess.run([COMMAND, "diff", "-", a], input=form, capture_output=True, text=True)
     assert (piped.returncode, piped.stdout) == (1, "intensity: 0.25 -> 0.2\n")
+    with open(tmp_path / "b.vora", "rb") as protocol:  # a protocol file on standard input is read once too
+        piped = subprocess.run([COMMAND, "diff", "-", a], stdin=protocol, capture_output=True, text=True)
+    assert (piped.returncode, piped.stdout) == (1, "intensity: 0.25 -> 0.2\n")
     broken = run("diff", str(tmp_path / "c.json"), a)
     assert broken.returncode == 2 and broken.stderr.startswith(f"{tmp_path / 'c.json'}: not JSON: ")
 
@@ -459,7 +462,37 @@ def test_a_long_text_is_written_in_pieces(monkeypatch):
             self.sizes.append(len(data))
             return len(data)
 
-    monkeypatch.setattr(sys, "stdout", io.TextIOWrapper(io.BufferedWriter(Recording()), encoding="utf-8"))
+    # Encoded as the output asks (é as \xe9), each piece by itself.
+    monkeypatch.setattr(sys, "stdout", io.TextIOWrapper(io.BufferedWriter(Recording()), encoding="ascii",
+                                                        errors="backslashreplace"))
     streams.write_text("é" * (4 * streams.CHUNK) + "\n")
     sys.stdout.flush()
-    assert sum(Recording.sizes) == 8 * streams.CHUNK + 1 and max(Recording.sizes) <= 2 * streams.CHUNK
+    assert sum(Recording.sizes) == 16 * streams.CHUNK + 1 and max(Recording.sizes) <= 4 * streams.CHUNK
+
+
+def test_out_of_memory_while_reading_is_trouble(monkeypatch, tmp_path):
+    from pyvora_cli import streams
+
+    class Exhausting(io.RawIOBase):
+        def readable(self):
+            return True
+
+        def readinto(self, buffer):
+            raise MemoryError
+
+    class Unloadable:
+        @staticmethod
+        def load(name):
+            raise MemoryError
+
+        from_bytes = load
+
+    monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BufferedReader(Exhausting())))
+    monkeypatch.setattr(streams, "Protocol", Unloadable)
+    for read in (streams.read_bytes, streams.read_protocol):
+        with pytest.raises(streams.Trouble, match=r"^-: out of memory$"):
+            read("-")
+    (tmp_path / "p.vora").write_bytes(b"\0")  # not a JSON form: loaded in place
+    with pytest.raises(streams.Trouble) as trouble:
+        streams.read_protocol(str(tmp_path / "p.vora"))
+    assert str(trouble.value) == f"{tmp_path / 'p.vora'}: out of memory"

@@ -22,8 +22,16 @@ from helpers import COMMAND, write
 def temporary(request, monkeypatch, tmp_path):
     """Each way a replaced file's new content is kept until complete: a file without a name
     (O_TMPFILE, where the filesystem has it) and a hidden one beside the old file."""
-    if request.param == "named":
-        monkeypatch.delattr(os, "O_TMPFILE", raising=False)
+    if request.param == "named":  # as a filesystem without unnamed files refuses them
+        if hasattr(os, "O_TMPFILE"):
+            plain_open = os.open
+
+            def refusing(path, flags, *args, **kwargs):
+                if flags & os.O_TMPFILE == os.O_TMPFILE:
+                    raise OSError(errno.EOPNOTSUPP, os.strerror(errno.EOPNOTSUPP))
+                return plain_open(path, flags, *args, **kwargs)
+
+            monkeypatch.setattr(os, "open", refusing)
     else:
         try:
             os.close(os.open(tmp_path, os.O_TMPFILE | os.O_WRONLY))
@@ -138,6 +146,7 @@ def test_the_new_content_reaches_the_disk_before_its_name_and_is_never_wider_ope
 @pytest.mark.parametrize("shell, out", [
     ("{pyvora} export p.vora -o /dev/stdout >> log", "log"),
     ("{pyvora} export p.vora -o /dev/fd/3 3>> log", "log"),
+    ("{pyvora} export p.vora -o /proc/self/fd/3 3>> log", "log"),
     ("{pyvora} export p.vora -o /dev/stdout | cat >> log", "log"),
 ])
 def test_a_descriptor_is_written_through_not_replaced(tmp_path, shell, out):
@@ -200,7 +209,10 @@ def test_a_file_the_process_may_not_write_is_refused(shared):
     assert target.read_bytes() == b"old" and sorted(os.listdir(folder)) == ["out.json", "p.vora"]
 
 
-def test_a_colleagues_file_keeps_its_group_and_mode(shared):
+@pytest.mark.parametrize("member, mode", [(True, 0o660), (False, 0o666)])
+def test_a_colleagues_file_keeps_its_group_and_mode(shared, member, mode):
+    # A member of the file's group keeps it; another user who may write the file gets it in
+    # their own group, and the write still succeeds.
     folder, uid = shared
     if os.geteuid() != 0:
         pytest.skip("two users and a group are arranged only as root")
@@ -210,13 +222,13 @@ def test_a_colleagues_file_keeps_its_group_and_mode(shared):
     target = folder / "out.json"
     target.write_bytes(b"old")
     os.chown(target, uid - 1, lab)
-    target.chmod(0o660)
+    target.chmod(mode)
     os.chown(folder, 0, lab)
-    folder.chmod(0o770)
-    result = as_user(uid, [lab], "export", source, "-o", str(target))
+    folder.chmod(0o777 if not member else 0o770)
+    result = as_user(uid, [lab] if member else [], "export", source, "-o", str(target))
     assert (result.returncode, result.stderr) == (0, "")
     status = target.stat()
-    assert (status.st_uid, status.st_gid, stat.S_IMODE(status.st_mode)) == (uid, lab, 0o660)
+    assert (status.st_uid, status.st_gid, stat.S_IMODE(status.st_mode)) == (uid, lab if member else uid, mode)
     assert target.read_bytes().startswith(b"{")
 
 
@@ -255,3 +267,12 @@ def test_no_signal_leaves_a_temporary_file(tmp_path, temporary, number, status):
                              "-o", str(target)], capture_output=True, text=True)
     assert (result.returncode, result.stderr) == (status, "" if number == signal.SIGKILL else "pyvora: interrupted\n")
     assert target.read_bytes() == b"old" and sorted(os.listdir(tmp_path)) == ["out.json", "p.vora"]
+
+
+def test_the_new_file_is_made_in_the_old_ones_folder_wherever_the_command_runs(tmp_path, temporary, monkeypatch):
+    gone = tmp_path / "gone"
+    gone.mkdir()
+    monkeypatch.chdir(gone)
+    gone.rmdir()
+    streams.write_file(str(tmp_path / "out"), [b"new"])
+    assert (tmp_path / "out").read_bytes() == b"new" and os.listdir(tmp_path) == ["out"]
