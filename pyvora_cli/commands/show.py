@@ -11,8 +11,9 @@ from pyvora_cli.status import CLEAN, out_of_memory
 def register(subparsers: Any) -> None:
     sub = add(subparsers, run, "show", "print a protocol readably",
               "Print the protocol's text form with each arbitrary sample list cut to one line "
-              "(<N samples, min A, max B>), then each problem as 'problem: <path>: <what is wrong>'. "
-              "Exit status 0 when the file was shown, 2 when it could not be read.")
+              "(<N samples, min A, max B, crc32 C>, C the CRC-32 of the samples), then each problem "
+              "as 'problem: <path>: <what is wrong>'. Exit status 0 when the file was shown, 2 when "
+              "it could not be read.")
     sub.add_argument("--full", action="store_true",
                      help="print the complete text form, str(Protocol.load(FILE)), every sample on its own line")
     sub.add_argument("file", metavar="FILE")
