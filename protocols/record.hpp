@@ -1,7 +1,8 @@
 // What makes a type a described record: a printed name and a `fields` description that names
 // each field in declaration order. Every field is of one of a few kinds, named here once, and
 // one walk hands each field to a visitor by its kind: the file encoder and decoder, the text
-// form, the dict form both ways, the checker and the JSON Schema are such visitors.
+// form, the dict form and the JSON form both ways, the checker, the JSON Schema and the layout
+// listing are such visitors.
 #pragma once
 
 #include <array>
