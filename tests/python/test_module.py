@@ -403,7 +403,8 @@ import pyvora
 names = ("Protocol", "Coil", "Channel")
 gc.collect()  # classes half made by a failed PyType_FromSpec
 classes = [o for o in gc.get_objects()
-           if isinstance(o, type) and o.__module__ == pyvora.Protocol.__module__ and o.__qualname__ in names]
+           if isinstance(o, type) and getattr(o, '__module__', None) == pyvora.Protocol.__module__
+           and o.__qualname__ in names]
 print(failed > 10, sorted(c.__qualname__ for c in classes) == sorted(names)
       and all(getattr(pyvora, c.__qualname__) is c for c in classes))
 """

@@ -165,6 +165,8 @@ def test_a_descriptor_is_written_through_not_replaced(tmp_path, shell, out):
 # formatter imports it when the parser is built).
 AS_ANOTHER_USER = """
 import os, sys
+from pyvora_cli.entry import import_pyvora
+import_pyvora()  # as the command does: no free-threaded interpreter's warning about the lock
 import gettext, locale, numpy, shutil
 from pyvora_cli import command
 from pyvora_cli.commands import export
@@ -235,6 +237,8 @@ def test_a_colleagues_file_keeps_its_group_and_mode(shared, member, mode):
 # The command, with its first write of a file followed by a signal to itself.
 SIGNALLED = """
 import os, sys
+from pyvora_cli.entry import import_pyvora
+import_pyvora()  # as the command does: no free-threaded interpreter's warning about the lock
 from contextlib import contextmanager
 if sys.argv[1] == "named":
     del os.O_TMPFILE
