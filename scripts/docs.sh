@@ -8,28 +8,7 @@
 #   PYTHON=python3.12 bash scripts/docs.sh
 set -euo pipefail
 
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-cd "$root"
-python=${PYTHON:-python3}
-
-source "$root/scripts/prerequisites.sh"
-# shellcheck disable=SC2046  # the interpreter's packages are words
-require_packages docs.sh "${prerequisite_compiler[@]}" $(prerequisite_python "$python")
-source "$root/scripts/venv.sh"
-if [ ! -x "$py" ]; then
-  echo "== making the virtual environment $venv"
-  "$python" -m venv "$venv"
-fi
-
-log=$(mktemp)
-trap 'rm -f "$log"' EXIT
-# Runs a command with its output kept in $log; the output is shown only when the command fails.
-quietly() {
-  if ! "$@" >"$log" 2>&1; then
-    cat "$log" >&2
-    return 1
-  fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/prologue.sh" docs.sh compiler
 
 echo "== installing Sphinx, MyST, the theme and the build tools into $venv from PyPI"
 quietly "$py" -m pip install --disable-pip-version-check \

@@ -9,25 +9,8 @@
 # The venv is the .venv that try.sh made when it runs the same interpreter (scripts/venv.sh).
 set -euo pipefail
 
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-cd "$root"
-python=${PYTHON:-python3}
+source "$(dirname "${BASH_SOURCE[0]}")/prologue.sh" test.sh build
 
-# Checked before anything is built; the packages and why each is needed are listed in
-# scripts/prerequisites.sh.
-source "$root/scripts/prerequisites.sh"
-# shellcheck disable=SC2046  # the interpreter's packages are words
-require_packages test.sh "${prerequisite_build[@]}" $(prerequisite_python "$python")
-
-log=$(mktemp)
-trap 'rm -f "$log"' EXIT
-# Runs a command with its output kept in $log; the output is shown only when the command fails.
-quietly() {
-  if ! "$@" >"$log" 2>&1; then
-    cat "$log" >&2
-    return 1
-  fi
-}
 # Announces a stage; the next one (or done) prints how long it took.
 stage_started=
 stage() {
@@ -39,11 +22,6 @@ finish_stage() {
   [ -z "$stage_started" ] || echo "   ($((SECONDS - stage_started)) s)"
 }
 
-source "$root/scripts/venv.sh"
-if [ ! -x "$py" ]; then
-  echo "== making the virtual environment $venv"
-  "$python" -m venv "$venv"
-fi
 # The build and test tools the virtual environment gets from PyPI.
 tools=(
   "scikit-build-core>=0.11" "numpy>=2.0" cmake ninja
