@@ -26,6 +26,19 @@ def need(package: str):
     return pytest.importorskip(package)
 
 
+class Needed:
+    """A package that `need` imports when a test first uses it: a file whose tests mostly use it
+    names it once, and its tests that do not use it run without it."""
+
+    def __init__(self, package: str) -> None:
+        self.package = package
+
+    def __getattr__(self, name: str):
+        if name.startswith("__"):  # what pytest asks of a module's names while it collects
+            raise AttributeError(name)
+        return getattr(need(self.package), name)
+
+
 # ---------------------------------------------------------------------------------------------
 # Panics
 
@@ -90,7 +103,7 @@ def float_of_bits(bits: int) -> float:
 
 def every_kind(duration=0.01):
     """A signal of each kind, a NaN and an external source among them, both channels on."""
-    import numpy as np
+    np = need("numpy")
 
     p = Protocol()
     p.set_session_duration(duration)
@@ -122,7 +135,7 @@ calls = st.one_of(
 
 def built_by(steps, protocol=None):
     """The protocol that a list drawn from `calls` builds, from a new one or from `protocol`."""
-    import numpy as np
+    np = need("numpy")
 
     p = Protocol() if protocol is None else protocol
     for name, *args in steps:

@@ -8,10 +8,10 @@ import pytest
 
 from conftest import run_python
 from pyvora import Coil, Channel, Protocol
-from helpers import panic_message
+from helpers import panic_message, Needed
 from test_signals import saved_table_follows_duration, stored_signals
 
-np = pytest.importorskip("numpy")
+np = Needed("numpy")
 
 LENGTH = "assertion failed: samples.len() == self.get_num_samples()"
 BELOW = "assertion failed: *sample >= 0.0"
@@ -112,14 +112,10 @@ def test_conversion_errors_come_before_the_length_check(short):
         short.add_arbitrary_signal()
 
 
-class Sub(np.ndarray):
-    pass
-
-
 @pytest.mark.parametrize(
     "make",
     [
-        pytest.param(lambda v: v.view(Sub), id="subclass"),
+        pytest.param(lambda v: v.view(type("Sub", (np.ndarray,), {})), id="subclass"),
         pytest.param(lambda v: v.astype("=f8"), id="native-order-spelled-out"),
         pytest.param(lambda v: np.ma.masked_array(v, mask=np.zeros(50, bool)), id="masked"),
         pytest.param(lambda v: np.frombuffer(v.tobytes(), dtype=np.float64), id="read-only"),
@@ -309,8 +305,10 @@ def test_numpy_import_error_without_a_message_is_named_alone():
     assert result.stdout == f"Failed to access NumPy array API capsule: {ImportError.__name__}\n"
 
 
-@pytest.mark.parametrize("flag, selected", [(np.True_, True), (np.False_, False), (np.bool_(1), True)])
+@pytest.mark.parametrize("flag, selected", [(lambda: np.True_, True), (lambda: np.False_, False),
+                                             (lambda: np.bool_(1), True)], ids=["True_", "False_", "bool_(1)"])
 def test_numpy_booleans_select_external_sources(flag, selected):
+    flag = flag()
     with_numpy, with_python = Protocol(), Protocol()
     with_numpy.set_amplitude_source(Coil.B2, 3, flag)
     with_numpy.set_modulation_source(Channel.A, 4, external=flag)

@@ -135,7 +135,7 @@ def test_every_command_that_reads_a_protocol_takes_its_json_form(tmp_path):
 
 
 def test_plot_takes_a_json_form(tmp_path):
-    pytest.importorskip("matplotlib")
+    need("matplotlib")
     (tmp_path / "a.json").write_text(run("export", write(tmp_path / "a.vora")).stdout)
     assert run("plot", str(tmp_path / "a.json"), "-o", str(tmp_path / "a.png")).returncode == 0
 

@@ -4,7 +4,7 @@ import math
 
 import pytest
 
-from helpers import panic_message
+from helpers import panic_message, need
 from pyvora import Channel, Coil, Protocol
 
 MAX_MESSAGE = "assertion failed: duration <= config::MAX_SESSION_DURATION"
@@ -85,7 +85,7 @@ def test_modulation_routing(fresh, channel, name):
 
 
 def test_numpy_booleans_select_external(fresh):
-    numpy = pytest.importorskip("numpy")
+    numpy = need("numpy")
     fresh.set_amplitude_source(Coil.B2, 5, numpy.bool_(True))
     assert selection(fresh, "b", "amplitude2_source") == (0, 5, True)
     fresh.set_amplitude_source(Coil.B2, 6, numpy.bool_(False))

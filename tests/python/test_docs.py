@@ -11,11 +11,12 @@ import shlex
 import subprocess
 import sys
 
-import numpy as np
 import pytest
 
-from helpers import run
+from helpers import Needed, need, run
 from pyvora import Channel, Coil, Protocol
+
+np = Needed("numpy")
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 DOC = ROOT / "docs" / "file-format.md"
@@ -110,6 +111,9 @@ def test_documented_python_runs_and_prints_what_is_shown(tmp_path, monkeypatch, 
     # A document's examples run in order in one directory, as a reader would run them.
     monkeypatch.chdir(tmp_path)
     for i, (code, shown) in enumerate(fences(name, "python")):
+        for package, used in (("numpy", "numpy"), ("matplotlib", "figure(")):
+            if used in code:
+                need(package)
         capsys.readouterr()
         exec(compile(code, f"{name} example {i + 1}", "exec"), {"__name__": "__example__"})
         if shown is not None:
@@ -119,6 +123,7 @@ def test_documented_python_runs_and_prints_what_is_shown(tmp_path, monkeypatch, 
 @pytest.fixture
 def example_files(tmp_path, monkeypatch):
     """The example's session.vora, and session-short.vora: it loaded, cut to 90 s and saved."""
+    need("numpy")  # the example's arbitrary signal
     monkeypatch.chdir(tmp_path)
     printed = subprocess.run([sys.executable, str(ROOT / "examples" / "compose_session.py")], check=True,
                              capture_output=True, text=True).stdout
@@ -204,7 +209,7 @@ def test_the_stub_carries_the_docstrings_the_module_has():
 
 def test_the_plot_picture_is_drawn_from_the_current_example_and_drawing_code():
     # The picture records what it was drawn from; its pixels vary with matplotlib and fonts.
-    pytest.importorskip("PIL", reason="Pillow (installed with matplotlib) is not installed")
+    need("PIL"), need("numpy")
     script = runpy.run_path(str(ROOT / "scripts" / "make_plot_picture.py"))
     for picture, protocol in ((script["PICTURE"], script["example_protocol"]),
                               (script["REVIEW"], script["review_protocol"])):

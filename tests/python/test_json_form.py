@@ -11,7 +11,7 @@ from hypothesis import strategies as st
 
 import pyvora
 from pyvora import DecodeError, Protocol
-from helpers import COMMAND, built_by, calls, run, write
+from helpers import COMMAND, built_by, calls, run, write, need
 
 
 def schema():
@@ -24,7 +24,7 @@ def strict(text: bytes):
 
 
 def test_schema_is_a_schema_of_the_form_in_field_order():
-    jsonschema = pytest.importorskip("jsonschema")
+    jsonschema = need("jsonschema")
     jsonschema.Draft202012Validator.check_schema(schema())
     for name, node in schema()["$defs"].items():
         if "properties" in node:
@@ -42,7 +42,8 @@ def test_shipped_schema_is_the_one_generated_from_the_records():
 @settings(max_examples=100, deadline=None)
 @given(st.lists(calls, max_size=8))
 def test_the_schema_takes_the_form_of_protocols_built_by_the_methods(steps):
-    jsonschema = pytest.importorskip("jsonschema")
+    jsonschema = need("jsonschema")
+    need("numpy")  # the steps add arbitrary signals
     p = Protocol()
     p.set_session_duration(0.05)  # short sample lists: the schema check is pure Python
     built_by(steps, p)
@@ -51,7 +52,7 @@ def test_the_schema_takes_the_form_of_protocols_built_by_the_methods(steps):
 
 def long_protocol(path) -> str:
     """A protocol whose sample list is long enough for the reader's blocks of 64 bytes."""
-    np = pytest.importorskip("numpy")
+    np = need("numpy")
     p = Protocol()
     p.set_session_duration(20.0)
     p.add_arbitrary_signal(np.random.default_rng(1).random(p.get_num_samples()))

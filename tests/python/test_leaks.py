@@ -6,7 +6,7 @@ import sys
 
 import pytest
 
-from helpers import resident_bytes
+from helpers import resident_bytes, need
 from pyvora import Channel, Coil, Protocol
 
 ROUNDS = 3000
@@ -88,7 +88,7 @@ def test_no_reference_or_memory_growth(tmp_path, index):
 
 
 def test_signal_tables_are_released_with_their_protocol():
-    numpy = pytest.importorskip("numpy")
+    numpy = need("numpy")
     samples = numpy.full(50, 0.5)
 
     def fill():

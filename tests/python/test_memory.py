@@ -8,7 +8,7 @@ import subprocess
 import pytest
 
 from conftest import run_python
-from helpers import MEMORY_LIMIT, limits_address_space
+from helpers import MEMORY_LIMIT, limits_address_space, need
 
 SCRIPT = MEMORY_LIMIT + r"""
 import sys
@@ -44,7 +44,7 @@ print(" ".join(outcomes))
 
 @limits_address_space
 def test_exhausted_memory_raises_memory_error(tmp_path):
-    pytest.importorskip("numpy")
+    need("numpy")
     result = run_python(SCRIPT.replace("sys.argv[1]", repr(str(tmp_path / "big.vora"))))
     assert result.returncode == 0, result.stderr
     assert result.stdout.split() == ["add_arbitrary_signal:MemoryError", "str:MemoryError", "save:MemoryError"]
@@ -92,7 +92,7 @@ print(*outcome)
 def test_first_exception_of_a_thread_out_of_memory_is_memory_error(tmp_path, what, thread):
     load = what != "to_dict"
     if load:
-        pytest.importorskip("numpy")
+        need("numpy")
     script = (FIRST_THROW.replace("WHAT_IS_LOAD", repr(load)).replace("THREAD", repr(thread))
               .replace("WHAT", "import numpy" if load else "")
               .replace("PATH", repr(str(tmp_path / "many.vora"))))
@@ -208,7 +208,7 @@ def test_memory_error_for_the_position_appends_nothing(add):
 
     protocol = Protocol()
     protocol.set_session_duration(0.01)
-    samples = pytest.importorskip("numpy").full(50, 0.5) if add is ADDS["arbitrary"] else None
+    samples = need("numpy").full(50, 0.5) if add is ADDS["arbitrary"] else None
     # Positions from here on lie above the interpreter's cache of small ints (its size varies
     # between versions; a cached value is one object however it is made).
     last = protocol.add_constant_signal(0.0)

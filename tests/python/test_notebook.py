@@ -6,8 +6,9 @@ import html.parser
 import pytest
 
 from pyvora import Channel, Coil, Protocol
+from helpers import Needed
 
-np = pytest.importorskip("numpy")
+np = Needed("numpy")
 
 
 class Texts(html.parser.HTMLParser):

@@ -15,7 +15,7 @@ from pathlib import Path
 import pytest
 
 from pyvora_cli import streams
-from helpers import COMMAND, write
+from helpers import COMMAND, write, need
 
 
 @pytest.fixture(params=["unnamed", "named"])
@@ -54,7 +54,7 @@ def test_a_failed_write_leaves_the_old_file_as_it_was(tmp_path, command):
         (tmp_path / "p.json").write_bytes(subprocess.run([COMMAND, "export", source], capture_output=True).stdout)
         source = str(tmp_path / "p.json")
     elif command == "plot":
-        pytest.importorskip("matplotlib", reason="matplotlib is not installed")
+        need("matplotlib")
     target = tmp_path / ("out.png" if command == "plot" else "out")
     target.write_bytes(b"old")
     target.chmod(0o640)

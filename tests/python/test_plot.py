@@ -9,14 +9,22 @@ import sys
 import pytest
 
 from pyvora import Channel, Coil, Protocol
-from helpers import COMMAND, run
+from helpers import COMMAND, run, Needed, need
 
-np = pytest.importorskip("numpy")
-pytest.importorskip("matplotlib", reason="matplotlib is not installed")
-from matplotlib.colors import to_rgb  # noqa: E402
-from matplotlib.figure import Figure  # noqa: E402
+from pyvora_cli.plot import ENVELOPE, PAST, PROBLEM, WARNING, figure
 
-from pyvora_cli.plot import ENVELOPE, PAST, PROBLEM, WARNING, figure  # noqa: E402
+np = Needed("numpy")
+
+
+def to_rgb(colour):
+    return need("matplotlib.colors").to_rgb(colour)
+
+
+@pytest.fixture(autouse=True)
+def matplotlib(request):
+    """Every test here draws, or has the command look for matplotlib, but one."""
+    if request.function.__name__ != "test_matplotlib_is_needed_only_by_plot":
+        need("matplotlib")
 
 RATE = 5000.0
 ROWS = ["A1", "A2", "A\nmodulation", "B1", "B2", "B\nmodulation"]
@@ -80,7 +88,7 @@ def test_every_label_and_problem_is_there():
     p.set_amplitude_source(Coil.B2, 9)
     p.set_modulation_source(Channel.B, 7, external=True)
     fig = figure(p, "lab/$x^$session.vora")  # a name is text, never a formula
-    assert isinstance(fig, Figure) and fig._repr_png_().startswith(SIGNATURES[".png"])  # a notebook shows it
+    assert isinstance(fig, need("matplotlib.figure").Figure) and fig._repr_png_().startswith(SIGNATURES[".png"])  # a notebook shows it
     found = "\n".join(texts(fig))
     expected = [
         "lab/$x^$session.vora", f"SHA-256 {hashlib.sha256(p.to_bytes()).hexdigest()}",

@@ -7,7 +7,6 @@ import pathlib
 import pickle
 import struct
 
-import numpy as np
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
@@ -15,8 +14,10 @@ from hypothesis import strategies as st
 import pyvora
 from conftest import run_python
 from cpython_texts import fspath_error
-from helpers import built_by, calls, every_kind
+from helpers import built_by, calls, every_kind, Needed
 from pyvora import Coil, DecodeError, Protocol
+
+np = Needed("numpy")
 
 
 def refusal(data):
@@ -55,16 +56,17 @@ def test_from_bytes_reads_an_mmap(tmp_path):
 @pytest.mark.parametrize(
     "data, error",
     [
-        ("text", TypeError),
-        (memoryview(bytes(402))[::2], BufferError),
-        (np.repeat(np.zeros(201, dtype=np.uint8), 2)[::2], BufferError),
-        (np.zeros((3, 67), dtype=np.uint8, order="F"), BufferError),
-        (None, TypeError),
+        (lambda: "text", TypeError),
+        (lambda: memoryview(bytes(402))[::2], BufferError),
+        (lambda: np.repeat(np.zeros(201, dtype=np.uint8), 2)[::2], BufferError),
+        (lambda: np.zeros((3, 67), dtype=np.uint8, order="F"), BufferError),
+        (lambda: None, TypeError),
     ],
+    ids=["str", "strided-memoryview", "strided-array", "fortran-order", "None"],
 )
 def test_from_bytes_refuses_what_is_not_contiguous_bytes(data, error):
     with pytest.raises(error):
-        Protocol.from_bytes(data)
+        Protocol.from_bytes(data())
 
 
 @pytest.mark.parametrize("make_path", [str, pathlib.Path, os.fsencode])

@@ -5,12 +5,13 @@ import json
 import subprocess
 from pathlib import Path
 
-import numpy as np
 import pytest
 
 from pyvora import Protocol
-from helpers import COMMAND, run, write
+from helpers import COMMAND, run, write, Needed
 from pyvora_cli import rules
+
+np = Needed("numpy")
 
 EXAMPLE = Path(__file__).parents[2] / "docs" / "study-rules.toml"
 

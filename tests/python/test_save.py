@@ -10,7 +10,7 @@ import sys
 import pytest
 
 from conftest import run_python
-from helpers import DEFAULT_FILE, UNWRAP, panic_message
+from helpers import DEFAULT_FILE, UNWRAP, panic_message, need
 from pyvora import Channel, Coil, Protocol
 
 SIGNALS_AT = 150  # the signal table starts here while the machine description is the default
@@ -385,7 +385,7 @@ def test_signal_count_is_a_varint(fresh, tmp_path, count, count_bytes):
 
 
 def test_arbitrary_signal_samples(fresh, tmp_path):
-    numpy = pytest.importorskip("numpy")
+    numpy = need("numpy")
     fresh.set_session_duration(0.01)
     samples = numpy.zeros(50)
     samples[:9] = [q / 32767 for q in (32767, 16383.5, 3276.7, 1, 63, 64, 1000, 8191, 8192)]

@@ -7,7 +7,7 @@ import sys
 
 import pytest
 
-from helpers import float_of_bits
+from helpers import float_of_bits, need
 from pyvora import Channel, Coil, Protocol
 
 # The text of a new protocol, VORA_TARGET_MACHINE unset: 104 lines, no line feed after the last.
@@ -227,7 +227,7 @@ def test_four_signals(fresh):
 
 
 def test_five_signals_with_arbitrary(fresh):
-    np = pytest.importorskip("numpy")
+    np = need("numpy")
     fresh.set_session_duration(0.01)
     samples = np.zeros(fresh.get_num_samples())
     assert samples.size == 50
@@ -253,7 +253,7 @@ def test_five_signals_with_arbitrary(fresh):
 
 def test_long_arbitrary_signal_has_one_line_per_sample(fresh):
     """Every sample width from one to five digits; the text must be exactly as long as measured."""
-    np = pytest.importorskip("numpy")
+    np = need("numpy")
     fresh.set_session_duration(7.0)
     n = fresh.get_num_samples()
     stored = np.arange(n) % 32768

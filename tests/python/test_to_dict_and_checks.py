@@ -9,9 +9,9 @@ import pytest
 from pyvora import Channel, Coil, Protocol
 
 from conftest import run_python
-from helpers import MEMORY_LIMIT, limits_address_space, resident_bytes, run
+from helpers import MEMORY_LIMIT, limits_address_space, resident_bytes, run, Needed, need
 
-np = pytest.importorskip("numpy")
+np = Needed("numpy")
 
 
 def every_kind() -> Protocol:
@@ -208,6 +208,7 @@ def test_empty_table_is_judged_as_saved_and_left_empty():
 
 @limits_address_space
 def test_to_dict_out_of_memory_raises_memory_error():
+    need("numpy")
     result = run_python(MEMORY_LIMIT + r"""
 import numpy as np
 from pyvora import Protocol
