@@ -6,6 +6,7 @@ import errno
 import os
 import re
 import secrets
+import signal
 import stat
 import sys
 from collections.abc import Iterator
@@ -128,6 +129,35 @@ def write_bytes(*pieces: Any) -> None:
     with standard_output() as out:
         out.flush()
         out.buffer.writelines(pieces)
+
+
+def regular_file(out: TextIO) -> bool:
+    try:
+        return stat.S_ISREG(os.fstat(out.fileno()).st_mode)
+    except (OSError, ValueError):  # no descriptor (a stream in memory), or a closed one
+        return False
+
+
+# The signals that end the command (pyvora_cli.command.console).
+ENDING = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP}
+
+
+def write_line(line: bytes) -> None:
+    """A line to standard output, after the text written so far. To a regular file, which no
+    reader can stall, the line is written whole before a signal that ends the command is heard.
+    To a pipe or a terminal a signal stays heard at once: there a line of at most PIPE_BUF bytes
+    arrives whole (one write), a longer one may be cut."""
+    with standard_output() as out:
+        if not regular_file(out):
+            write_bytes(line)
+            return
+        held = signal.pthread_sigmask(signal.SIG_BLOCK, ENDING)
+        try:
+            out.flush()
+            out.buffer.write(line)
+            out.buffer.flush()
+        finally:
+            signal.pthread_sigmask(signal.SIG_SETMASK, held)
 
 
 def finish_output() -> None:

@@ -90,7 +90,7 @@ def run(args: argparse.Namespace) -> int:
                                      "detail": f.detail, "rules_file": None if f.source is None else name_text(f.source)}
                                     for f in findings]
             line["rules"] = record
-            streams.write_bytes(json.dumps(line, ensure_ascii=False, separators=(",", ":")).encode() + b"\n")
+            streams.write_line(json.dumps(line, ensure_ascii=False, separators=(",", ":")).encode() + b"\n")
         elif error is not None:
             complain(error)
         else:

@@ -1,6 +1,7 @@
 """The files the command writes: a file is replaced only once its new content is complete."""
 
 import errno
+import json
 import os
 import resource
 import shutil
@@ -271,6 +272,34 @@ def test_no_signal_leaves_a_temporary_file(tmp_path, temporary, number, status):
                              "-o", str(target)], capture_output=True, text=True)
     assert (result.returncode, result.stderr) == (status, "" if number == signal.SIGKILL else "pyvora: interrupted\n")
     assert target.read_bytes() == b"old" and sorted(os.listdir(tmp_path)) == ["out.json", "p.vora"]
+
+
+# check --json to a file whose writes each take half of what they are given, as a write a
+# signal cuts short does (NFS, FUSE), with a Ctrl-C during each.
+CUT_SHORT = """
+import io, os, signal, sys
+from pyvora_cli.entry import import_pyvora
+import_pyvora()  # as the command does: no free-threaded interpreter's warning about the lock
+from pyvora_cli.entry import console
+
+class CutShort(io.FileIO):
+    def write(self, data):
+        os.kill(os.getpid(), signal.SIGINT)
+        return super().write(bytes(data)[:max(1, len(data) // 2)])
+
+sys.stdout = io.TextIOWrapper(io.BufferedWriter(CutShort(sys.argv[1], "w")))
+sys.argv = ["pyvora", "check", "--json", *sys.argv[2:]]
+sys.exit(console())
+"""
+
+
+def test_a_check_line_to_a_file_is_written_whole_before_ctrl_c_is_heard(tmp_path):
+    out = tmp_path / "out.jsonl"
+    result = subprocess.run([sys.executable, "-c", CUT_SHORT, str(out), "missing-1", "missing-2"],
+                            capture_output=True, text=True)
+    assert (result.returncode, result.stderr) == (130, "pyvora: interrupted\n")
+    *lines, rest = out.read_text().split("\n")
+    assert [json.loads(line)["file"] for line in lines] == ["missing-1"] and rest == ""
 
 
 def test_the_new_file_is_made_in_the_old_ones_folder_wherever_the_command_runs(tmp_path, temporary, monkeypatch):
