@@ -125,6 +125,15 @@ struct ConvertArgument<std::optional<T>> {
     }
 };
 
+// The UTF-8 text of a str, borrowed from it; throws PythonError for a str that has none (a lone
+// surrogate).
+std::string_view utf8_of(PyObject* str);
+
+// A new str of UTF-8 text; throws PythonError for bytes that are not UTF-8.
+inline Ref str_of(std::string_view utf8) {
+    return check(PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), "strict"));
+}
+
 // Result conversions.
 inline PyObject* to_python(std::uint64_t value) { return check(PyLong_FromUnsignedLongLong(value)).release(); }
 inline PyObject* to_python(double value) { return check(PyFloat_FromDouble(value)).release(); }

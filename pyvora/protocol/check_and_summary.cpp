@@ -9,9 +9,7 @@ Ref find_problems(const Settings& s) {
     const std::vector<std::string> problems = protocols::check::find_problems(s);
     Ref list = check(PyList_New(static_cast<Py_ssize_t>(problems.size())));
     for (std::size_t i = 0; i < problems.size(); ++i) {
-        Ref text = check(PyUnicode_DecodeUTF8(problems[i].data(),
-                                              static_cast<Py_ssize_t>(problems[i].size()), "strict"));
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), text.release());
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), str_of(problems[i]).release());
     }
     return list;
 }

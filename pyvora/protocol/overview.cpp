@@ -13,9 +13,7 @@ namespace {
 
 namespace view = protocols::view;
 
-Ref text(std::string_view utf8) {
-    return check(PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), "strict"));
-}
+Ref text(std::string_view utf8) { return str_of(utf8); }
 Ref number(std::uint64_t n) { return check(PyLong_FromUnsignedLongLong(n)); }
 Ref truth(bool b) { return Ref::borrow(b ? Py_True : Py_False); }
 
@@ -34,15 +32,12 @@ Ref positions(const std::vector<std::size_t>& marks) {
     return list_of(marks, [](std::size_t m) { return number(m); });
 }
 
-std::string utf8_of(PyObject* object) {
+std::string finding_text(PyObject* object) {
     if (!PyUnicode_Check(object)) {
         PyErr_SetString(PyExc_TypeError, "findings: each is a (path, text, warning) tuple of str, str and bool");
         throw PythonError{};
     }
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(object, &size);
-    if (data == nullptr) throw PythonError{};
-    return {data, static_cast<std::size_t>(size)};
+    return std::string(utf8_of(object));
 }
 
 // (path, text, warning) tuples, as pyvora_cli.rules passes a lab's findings.
@@ -57,7 +52,7 @@ std::vector<view::Mark> findings_of(std::optional<AnyObject> findings) {
             PyErr_SetString(PyExc_TypeError, "findings: each is a (path, text, warning) tuple of str, str and bool");
             throw PythonError{};
         }
-        marks.push_back(view::Mark{utf8_of(PyTuple_GET_ITEM(item, 0)), utf8_of(PyTuple_GET_ITEM(item, 1)),
+        marks.push_back(view::Mark{finding_text(PyTuple_GET_ITEM(item, 0)), finding_text(PyTuple_GET_ITEM(item, 1)),
                                    PyTuple_GET_ITEM(item, 2) == Py_True});
     }
     return marks;
