@@ -19,15 +19,6 @@ Ref truth(bool b) { return Ref::borrow(b ? Py_True : Py_False); }
 
 void set(PyObject* dict, const char* key, Ref value) { check_status(PyDict_SetItemString(dict, key, value.get())); }
 
-template <class T, class F>
-Ref list_of(const std::vector<T>& items, F&& convert) {
-    Ref list = check(PyList_New(static_cast<Py_ssize_t>(items.size())));
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), convert(items[i]).release());
-    }
-    return list;
-}
-
 Ref positions(const std::vector<std::size_t>& marks) {
     return list_of(marks, [](std::size_t m) { return number(m); });
 }
@@ -96,7 +87,7 @@ Ref overview(const Settings& s, std::optional<AnyObject> findings) {
             set(entry.get(), "note", text(signal.note));
             return entry;
         }));
-    set(dict.get(), "rows", list_of(std::vector<view::Row>(o.rows.begin(), o.rows.end()), row_dict));
+    set(dict.get(), "rows", list_of(o.rows, row_dict));
     set(dict.get(), "marks", list_of(o.marks, [](const view::Mark& mark) {
             Ref entry = check(PyDict_New());
             set(entry.get(), "path", text(mark.path));
