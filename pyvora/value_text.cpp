@@ -13,10 +13,6 @@ namespace {
 
 namespace config = protocols::config;
 
-Ref text_of(std::string_view text) {
-    return check(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
-}
-
 void set(PyObject* dict, const char* name, Ref value) { check_status(PyDict_SetItemString(dict, name, value.get())); }
 
 }  // namespace
@@ -25,15 +21,12 @@ namespace functions {
 
 Ref value_text(AnyObject given) {
     PyObject* value = given.object;
-    if (PyBool_Check(value)) return text_of(value == Py_True ? "true" : "false");
-    if (PyFloat_Check(value)) return text_of(protocols::text::float_text(PyFloat_AS_DOUBLE(value)));
+    if (PyBool_Check(value)) return str_of(value == Py_True ? "true" : "false");
+    if (PyFloat_Check(value)) return str_of(protocols::text::float_text(PyFloat_AS_DOUBLE(value)));
     // Any integer, in decimal digits: a rules file's bounds may be negative or of any size.
     if (PyLong_Check(value)) return check(PyNumber_ToBase(value, 10));
     if (PyUnicode_Check(value)) {
-        Py_ssize_t size = 0;
-        const char* data = PyUnicode_AsUTF8AndSize(value, &size);
-        if (data == nullptr) throw PythonError{};
-        return text_of(protocols::text::quoted({data, static_cast<std::size_t>(size)}));
+        return str_of(protocols::text::quoted(utf8_of(value)));
     }
     // %T is not known to PyErr_Format before CPython 3.12.
     PyErr_Format(PyExc_TypeError, "expected a bool, int, float or str, got %.200s", Py_TYPE(value)->tp_name);
