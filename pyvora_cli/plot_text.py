@@ -95,7 +95,8 @@ class Fit:
         n = 32
         while True:
             n = self._longest(text, room, "", font, start, n)
-            if start + n == len(text) and self.fits(text[start:], room, **font):
+            # An empty rest ends it too: in a room too narrow for anything, it may not "fit".
+            if start + n == len(text) and (start == len(text) or self.fits(text[start:], room, **font)):
                 return [*lines, text[start:]]
             n = max(n, 1)
             cut = text.rfind(" ", start, start + n + 1)

@@ -446,6 +446,40 @@ def test_wrapping_and_shortening_measure_about_as_much_text_as_they_lay_out(monk
         assert sum(measured) < 3 * len(text)
 
 
+def test_the_longest_piece_that_fits_is_found_from_any_guess():
+    from pyvora_cli.plot_text import Fit
+
+    fit, text = Fit(100), "ab cd  " + "X" * 40 + " e fg"
+    for room in (0.001, 0.1, 0.3, 2.0):
+        for tail in ("", "… [1]"):
+            for start in (0, 3, len(text) - 1, len(text)):
+                fitting = [n for n in range(1, len(text) - start + 1)
+                           if fit.fits(text[start:start + n].rstrip() + tail, room, size=8)]
+                found = {fit._longest(text, room, tail, {"size": 8}, start, guess) for guess in (1, 2, 5, 32, 99)}
+                assert found == {max(fitting, default=0)}, (room, tail, start)
+
+
+def test_wrapped_lines_fit_and_break_at_the_last_space_that_lets_them():
+    from pyvora_cli.plot_text import SLACK, Fit
+
+    fit = Fit(100)
+    for text in ("", " lead", "trail  ", "a  b   Xc" * 6, "one two three four five six seven eight nine", "X" * 50):
+        for room in (0.001, 0.25, 0.6):  # the first: too narrow for anything
+            lines = fit.wrap(text, room, size=8)
+            assert "".join(lines).replace(" ", "") == text.replace(" ", ""), (text, room)
+            assert all((line or room < 0.01) and line == line.rstrip(" ") and (len(line) < 2 or fit.fits(line, room, size=8))
+                       for line in lines[:-1]), (text, lines)
+            if "  " not in text:  # a single space between words: the next word did not fit
+                assert not any(fit.fits(f"{line} {after.split()[0]}", room, size=8)
+                               for line, after in zip(lines, lines[1:]) if after), (text, lines)
+    # Measured in the font drawn, with a pixel to spare; pieces go on one line when they fit.
+    assert fit.width("i" * 9, 8, family="monospace") == fit.width("W" * 9, 8, family="monospace")
+    width = fit.width("abc", 8)
+    assert fit.fits("abc", (width + 1.5 / 100) / SLACK, size=8) and not fit.fits("abc", (width + 0.5 / 100) / SLACK, size=8)
+    assert fit.pieces(["a", "b"], 9.0, size=8) == ["a    b"] and fit.pieces(["a" * 30, "b" * 30], 2.5, size=8) == ["a" * 30, "b" * 30]
+    assert not any(fit.shorten("ab " * 30, room / 10, size=8).split("…")[0].endswith(" ") for room in range(1, 9))
+
+
 def test_a_name_that_is_no_file_name_is_drawn_escaped():
     header = "".join(t.get_text() for t in figure(Protocol(), "a\ud800b").texts)
     assert header.startswith("a\\u{d800}b")
