@@ -10,6 +10,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "protocols/rules/data_refusals.hpp"
 #include "protocols/rules/value_rules.hpp"
 #include "pyvora/convert.hpp"
 #include "pyvora/describe.hpp"
@@ -142,7 +143,7 @@ std::int16_t sample_of(PyObject* item, std::size_t position) {
         value = PyLong_AsLongLongAndOverflow(item, &overflow);
         if (value == -1 && PyErr_Occurred()) throw PythonError{};
     } else {
-        refuse_sample(position, "expected an int, got " + given(item));
+        refuse_sample(position, rules::kind_problem(rules::Due::an_int, given(item)));
     }
     if (overflow != 0 || !rules::sample_allowed(value)) {
         refuse_sample(position, rules::sample_problem(int_text(item)));
