@@ -2,16 +2,12 @@
 
 #include "protocols/rules/data_refusals.hpp"
 #include "protocols/text/float_text.hpp"
+#include "pyvora/binding/convert.hpp"
 #include "pyvora/binding/errors.hpp"
 
 namespace pyvora {
 
-std::string utf8(const Ref& text) {
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(text.get(), &size);
-    if (data == nullptr) throw PythonError{};
-    return std::string(data, static_cast<std::size_t>(size));
-}
+std::string utf8(const Ref& text) { return std::string(utf8_of(text.get())); }
 
 std::string int_text(PyObject* number) {
     Ref bits = check(PyObject_CallMethod(reinterpret_cast<PyObject*>(&PyLong_Type), "bit_length", "O", number));
