@@ -12,6 +12,7 @@
 #include "protocols/field_path.hpp"
 #include "protocols/file/record_encoding.hpp"
 #include "protocols/record.hpp"
+#include "protocols/rules/data_refusals.hpp"
 #include "protocols/utf8.hpp"
 
 namespace protocols::file {
@@ -121,7 +122,7 @@ struct FileReader {
         const std::size_t at = in.offset();
         const std::uint64_t kind = in.take_varint();
         if (kind >= std::variant_size_v<signals::Signal::Params>) {
-            refuse("unknown signal kind " + std::to_string(kind), at);
+            refuse(rules::unknown_signal_kind(std::to_string(kind)), at);
         }
         return static_cast<std::size_t>(kind);
     }
@@ -141,9 +142,7 @@ struct FileReader {
 };
 
 std::string message(const DecodeProblem& problem, const std::string& path) {
-    std::string text = problem.what;
-    if (!path.empty()) text.append(" for ").append(path);
-    return text.append(" at byte ").append(std::to_string(problem.offset));
+    return rules::at_path(problem.what, path).append(" at byte ").append(std::to_string(problem.offset));
 }
 
 }  // namespace
