@@ -14,6 +14,7 @@ from pathlib import Path
 
 import pytest
 
+import pyvora
 from pyvora import Protocol
 
 from conftest import run_python
@@ -320,7 +321,7 @@ def test_file_names_are_written_one_way_on_one_line(tmp_path):
 
 
 @pytest.mark.parametrize("encoding, name, written", [
-    ("utf-8", "a\rb", "a\\rb"),
+    ("utf-8", "a\rb \"q\"", "a\\rb \"q\""),
     ("utf-8", "\x1b[31m\x7f", "\\u{1b}[31m\\u{7f}"),
     ("utf-8", "line\u2028end", "line\\u{2028}end"),
     # As the text form has them: a combining mark and a soft hyphen escaped, é as it is.
@@ -408,8 +409,46 @@ def test_the_input_is_not_taken_for_the_output(tmp_path):
 
 def test_argparse_writes_the_arguments_it_quotes_as_names_are_written():
     result = run("show", "a.vora", "b\x1b]0;x\x07\u202e\n.vora")
-    assert result.returncode == 2
+    assert (result.returncode, result.stdout) == (2, "")
     assert result.stderr.splitlines()[-1] == "pyvora: error: unrecognized arguments: b\\u{1b}]0;x\\u{7}\\u{202e}\\n.vora"
+    # With no command: the usage and what is missing, on standard error; --version on standard output.
+    result = run()
+    assert (result.returncode, result.stdout) == (2, "") and result.stderr.startswith("usage: pyvora")
+    assert result.stderr.endswith("pyvora: error: the following arguments are required: COMMAND\n")
+    assert run("--version").stdout == f"pyvora {pyvora.__version__}\n"
+
+
+def test_a_name_is_written_in_what_the_output_encoding_can_write(tmp_path):
+    # Standard output's encoding, or standard error's when standard output is closed.
+    env = dict(os.environ, PYTHONIOENCODING="ascii")
+    for closed in ("", ">&-"):
+        result = subprocess.run(f'"{COMMAND}" check café.vora {closed}', shell=True, cwd=tmp_path,
+                                capture_output=True, text=True, env=env)
+        assert (result.returncode, result.stderr) == (2, "caf\\u{e9}.vora: No such file or directory\n"), closed
+
+
+def test_a_signal_that_comes_while_the_first_is_reported_ends_the_command_with_its_status():
+    result = subprocess.run([sys.executable, "-c", """
+import sys
+from pyvora_cli.entry import import_pyvora
+import_pyvora()
+from pyvora_cli import command, status
+def main():
+    raise status.Stopped(15)  # as from status.interrupted(), after a first signal
+command.main = main
+sys.exit(command.console())
+"""], capture_output=True)
+    assert (result.returncode, result.stderr) == (143, b"")
+
+
+def test_an_internal_error_is_one_line_and_trouble(capsys):
+    from pyvora_cli import status
+
+    def fault(args):
+        raise ValueError("no such case")
+
+    assert status.outcome(fault, None) == status.TROUBLE
+    assert capsys.readouterr().err == "pyvora: internal error: ValueError: no such case\n"
 
 
 def test_export_to_a_terminal_escapes_what_a_terminal_would_act_on(tmp_path):
