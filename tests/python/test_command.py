@@ -167,7 +167,7 @@ SUBCOMMANDS = ("show", "check", "diff", "export", "build", "plot")
 
 
 def test_help_and_module_entry():
-    for args in (["--help"], *([name, "--help"] for name in SUBCOMMANDS)):
+    for args in (["--help"], ["check", "-h"], *([name, "--help"] for name in SUBCOMMANDS)):
         result = subprocess.run([sys.executable, "-m", "pyvora_cli", *args], capture_output=True, text=True)
         assert result.returncode == 0 and result.stdout.startswith("usage: pyvora"), args
 

@@ -274,6 +274,44 @@ def test_no_signal_leaves_a_temporary_file(tmp_path, temporary, number, status):
     assert target.read_bytes() == b"old" and sorted(os.listdir(tmp_path)) == ["out.json", "p.vora"]
 
 
+def test_ctrl_c_just_as_the_hidden_file_is_made_leaves_none(tmp_path, monkeypatch):
+    monkeypatch.delattr(os, "O_TMPFILE", raising=False)  # the hidden file's way
+    plain_open = os.open
+
+    def made_then_interrupted(path, flags, *args, **kwargs):
+        descriptor = plain_open(path, flags, *args, **kwargs)
+        if flags & os.O_EXCL:
+            os.close(descriptor)
+            raise KeyboardInterrupt
+        return descriptor
+
+    monkeypatch.setattr(os, "open", made_then_interrupted)
+    with pytest.raises(KeyboardInterrupt), streams.replacing(str(tmp_path / "out")):
+        pass
+    assert os.listdir(tmp_path) == []
+
+
+@pytest.mark.parametrize("temporary", ["unnamed"], indirect=True)
+def test_an_unnamed_file_takes_a_free_name_by_a_link_alone(tmp_path, temporary, monkeypatch):
+    # No rename: a file another process makes under that name meanwhile is not replaced.
+    monkeypatch.delattr(os, "replace")
+    with streams.replacing(str(tmp_path / "new")) as file:
+        file.write(b"new")
+    assert os.listdir(tmp_path) == ["new"] and (tmp_path / "new").read_bytes() == b"new"
+
+
+def test_the_new_file_is_open_to_its_owner_alone_until_it_has_the_old_ones_group(tmp_path, temporary, monkeypatch):
+    old = tmp_path / "old"
+    old.write_bytes(b"old")
+    old.chmod(0o664)
+    modes, keep_owner = [], streams.keep_owner
+    monkeypatch.setattr(streams, "keep_owner", lambda descriptor, status: (
+        modes.append(stat.S_IMODE(os.fstat(descriptor).st_mode)), keep_owner(descriptor, status)))
+    with streams.replacing(str(old)) as file:
+        file.write(b"new")
+    assert len(modes) == 1 and not modes[0] & 0o077 and stat.S_IMODE(old.stat().st_mode) == 0o664
+
+
 # check --json to a file whose writes each take half of what they are given, as a write a
 # signal cuts short does (NFS, FUSE), with a Ctrl-C during each.
 CUT_SHORT = """
