@@ -5,9 +5,9 @@
 #include <span>
 
 #include "protocols/check/envelope.hpp"
-#include "pyvora/convert.hpp"
-#include "pyvora/errors.hpp"
-#include "pyvora/object.hpp"
+#include "pyvora/binding/convert.hpp"
+#include "pyvora/binding/errors.hpp"
+#include "pyvora/binding/object.hpp"
 
 namespace pyvora::functions {
 

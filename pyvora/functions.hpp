@@ -4,9 +4,9 @@
 // pickling helpers bound to the module (_protocol_from_bytes, _enum_member) are yet to move.
 #pragma once
 
-#include "pyvora/convert.hpp"
-#include "pyvora/method.hpp"
-#include "pyvora/object.hpp"
+#include "pyvora/binding/convert.hpp"
+#include "pyvora/binding/method.hpp"
+#include "pyvora/binding/object.hpp"
 
 namespace pyvora::functions {
 

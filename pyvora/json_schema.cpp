@@ -3,7 +3,7 @@
 #include <string>
 
 #include "protocols/json/schema.hpp"
-#include "pyvora/errors.hpp"
+#include "pyvora/binding/errors.hpp"
 
 namespace pyvora::functions {
 

@@ -1,10 +1,10 @@
 // Module entry: one module object per process, holding the three classes.
-#include "pyvora/enums.hpp"
-#include "pyvora/call.hpp"
-#include "pyvora/errors.hpp"
+#include "pyvora/binding/enums.hpp"
+#include "pyvora/binding/call.hpp"
+#include "pyvora/binding/errors.hpp"
 #include "pyvora/functions.hpp"
-#include "pyvora/protocol_object.hpp"
-#include "pyvora/read_back.hpp"
+#include "pyvora/binding/protocol_object.hpp"
+#include "pyvora/protocol/read_back.hpp"
 #include "pyvora/value_text.hpp"
 
 #ifndef PYVORA_VERSION

@@ -6,7 +6,7 @@
 #include "protocols/config.hpp"
 #include "protocols/text/float_text.hpp"
 #include "protocols/text/quote.hpp"
-#include "pyvora/errors.hpp"
+#include "pyvora/binding/errors.hpp"
 
 namespace pyvora {
 namespace {

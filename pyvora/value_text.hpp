@@ -2,7 +2,7 @@
 // and the protocol's limits. The command renders nothing and states no limit of its own.
 #pragma once
 
-#include "pyvora/object.hpp"
+#include "pyvora/binding/object.hpp"
 
 namespace pyvora {
 
