@@ -44,7 +44,7 @@ def main():
 
     load = statistics.median(loads)
     print(f"protocol: {description}; {args.runs} runs each; Protocol.load median {load * 1e3:.2f} ms")
-    for name, times, target in [("from_dict(to_dict())", both, "at most 2"),
+    for name, times, target in [("from_dict(to_dict())", both, "at most 1"),
                                 ("from_dict(dict)", alone, "-"),
                                 ("from_dict(samples list)", lists, "-")]:
         m = statistics.median(times)

@@ -1,7 +1,7 @@
 // The module's own functions, helpers of the command, each described as the methods of Protocol
-// are (method.hpp) and entered through the same calling layer (call.hpp, function_entry). The
-// helpers still given as a PyMethodDef of their own (_value_text) and the
-// pickling helpers bound to the module (_protocol_from_bytes, _enum_member) are yet to move.
+// are (method.hpp) and entered through the same calling layer (call.hpp, function_entry); the
+// pickling helpers, described the same way, are beside the __reduce__ that names them
+// (protocol/read_back.cpp, binding/enums.cpp).
 #pragma once
 
 #include "pyvora/binding/convert.hpp"
@@ -22,5 +22,13 @@ Ref largest_step(AnyObject samples);
 inline constexpr MethodSpec LAYOUT = on_module(documented(method("_layout"), R"(The layout of a protocol: {path: kind} in field order, with [*] for any list position
 and kinds 'number', 'text', 'flag', 'samples', 'list' and 'record'. For the command's rules.)"));
 Ref layout();
+
+inline constexpr MethodSpec VALUE_TEXT = on_module(documented(method("_value_text", Param{"value"}),
+    "The text of a bool, int, float or str as the text form writes it. For the command."));
+Ref value_text(AnyObject value);
+
+// pyvora._LIMITS: a new dict of the protocol's limits by name. The command states no limit of
+// its own.
+Ref limits_dict();
 
 }  // namespace pyvora::functions

@@ -5,7 +5,6 @@
 #include "pyvora/functions.hpp"
 #include "pyvora/binding/protocol_object.hpp"
 #include "pyvora/protocol/read_back.hpp"
-#include "pyvora/value_text.hpp"
 
 #ifndef PYVORA_VERSION
 #error "PYVORA_VERSION (the distribution's version) comes from CMakeLists.txt"
@@ -59,8 +58,8 @@ PyObject* initialise() {
         check_status(PyModule_AddObjectRef(module.get(), "_protocol_from_bytes",
                                            restore_function(module.get())));
         check_status(PyModule_AddObjectRef(module.get(), "_enum_member", enum_member_function(module.get())));
-        add_function(module.get(), value_text_definition);
-        check_status(PyModule_AddObjectRef(module.get(), "_LIMITS", limits_dict().get()));
+        add_function(module.get(), function_entry<functions::VALUE_TEXT, functions::value_text>());
+        check_status(PyModule_AddObjectRef(module.get(), "_LIMITS", functions::limits_dict().get()));
         add_function(module.get(), function_entry<functions::JSON_SCHEMA, functions::json_schema>());
         add_function(module.get(), function_entry<functions::LARGEST_STEP, functions::largest_step>());
         add_function(module.get(), function_entry<functions::LAYOUT, functions::layout>());

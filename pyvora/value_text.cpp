@@ -1,4 +1,4 @@
-#include "pyvora/value_text.hpp"
+#include "pyvora/functions.hpp"
 
 #include <string>
 #include <string_view>
@@ -13,37 +13,25 @@ namespace {
 
 namespace config = protocols::config;
 
-Ref text_of(std::string_view text) {
-    return check(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
-}
-
-PyObject* value_text(PyObject*, PyObject* value) {
-    return guard([&]() -> PyObject* {
-        if (PyBool_Check(value)) return text_of(value == Py_True ? "true" : "false").release();
-        if (PyFloat_Check(value)) return text_of(protocols::text::float_text(PyFloat_AS_DOUBLE(value))).release();
-        // Any integer, in decimal digits: a rules file's bounds may be negative or of any size.
-        if (PyLong_Check(value)) return check(PyNumber_ToBase(value, 10)).release();
-        if (PyUnicode_Check(value)) {
-            Py_ssize_t size = 0;
-            const char* data = PyUnicode_AsUTF8AndSize(value, &size);
-            if (data == nullptr) throw PythonError{};
-            return text_of(protocols::text::quoted({data, static_cast<std::size_t>(size)})).release();
-        }
-        // %T is not known to PyErr_Format before CPython 3.12.
-        PyErr_Format(PyExc_TypeError, "expected a bool, int, float or str, got %.200s", Py_TYPE(value)->tp_name);
-        return nullptr;
-    });
-}
-
 void set(PyObject* dict, const char* name, Ref value) { check_status(PyDict_SetItemString(dict, name, value.get())); }
 
 }  // namespace
 
-PyMethodDef value_text_definition = {
-    "_value_text", value_text, METH_O,
-    "_value_text(value, /)\n--\n\n"
-    "The text of a bool, int, float or str as the text form writes it. For the command.",
-};
+namespace functions {
+
+Ref value_text(AnyObject given) {
+    PyObject* value = given.object;
+    if (PyBool_Check(value)) return str_of(value == Py_True ? "true" : "false");
+    if (PyFloat_Check(value)) return str_of(protocols::text::float_text(PyFloat_AS_DOUBLE(value)));
+    // Any integer, in decimal digits: a rules file's bounds may be negative or of any size.
+    if (PyLong_Check(value)) return check(PyNumber_ToBase(value, 10));
+    if (PyUnicode_Check(value)) {
+        return str_of(protocols::text::quoted(utf8_of(value)));
+    }
+    // %T is not known to PyErr_Format before CPython 3.12.
+    PyErr_Format(PyExc_TypeError, "expected a bool, int, float or str, got %.200s", Py_TYPE(value)->tp_name);
+    throw PythonError{};
+}
 
 Ref limits_dict() {
     Ref dict = check(PyDict_New());
@@ -58,4 +46,5 @@ Ref limits_dict() {
     return dict;
 }
 
+}  // namespace functions
 }  // namespace pyvora

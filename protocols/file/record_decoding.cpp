@@ -11,6 +11,7 @@
 #include "protocols/field_path.hpp"
 #include "protocols/file/record_encoding.hpp"
 #include "protocols/record.hpp"
+#include "protocols/rules/data_refusals.hpp"
 #include "protocols/utf8.hpp"
 #include "protocols/walker.hpp"
 
@@ -118,7 +119,7 @@ struct FileReader : Walker<FileReader> {
         const std::size_t at = in.offset();
         const std::uint64_t kind = in.take_varint();
         if (kind >= std::variant_size_v<signals::Signal::Params>) {
-            refuse("unknown signal kind " + std::to_string(kind), at);
+            refuse(rules::unknown_signal_kind(std::to_string(kind)), at);
         }
         return static_cast<std::size_t>(kind);
     }
@@ -134,9 +135,7 @@ struct FileReader : Walker<FileReader> {
 };
 
 std::string message(const DecodeProblem& problem, const std::string& path) {
-    std::string text = problem.what;
-    if (!path.empty()) text.append(" for ").append(path);
-    return text.append(" at byte ").append(std::to_string(problem.offset));
+    return rules::at_path(problem.what, path).append(" at byte ").append(std::to_string(problem.offset));
 }
 
 }  // namespace

@@ -140,39 +140,21 @@ void Document::literal(std::string_view word, Type type) {
     n.end = pos_;
 }
 
-void Document::object(std::size_t depth) {
-    const std::size_t self = nodes_.size();
-    nodes_.emplace_back().type = Type::object;
-    nodes_[self].start = pos_++;
-    frames_.emplace_back(true);
+// The items of the container at node `self` up to its closing bracket `close`, read by `item`
+// (given each one's position) and separated by commas; pos_ is just after the opening bracket.
+template <class Item>
+void Document::items(std::size_t self, bool is_object, char close, Item&& item) {
+    frames_.emplace_back(is_object);
     std::size_t count = 0;
     skip_blanks();
-    if (pos_ < text_.size() && text_[pos_] == '}') {
+    if (pos_ < text_.size() && text_[pos_] == close) {
         ++pos_;
     } else {
         for (;;) {
-            skip_blanks();
-            if (pos_ == text_.size() || text_[pos_] != '"') {
-                refuse("Expecting property name enclosed in double quotes", pos_);
-            }
-            const std::size_t key_at = pos_;
-            Node& key = nodes_.emplace_back();
-            string(key);
-            key.next = nodes_.size();
-            if (!duplicate_) {
-                Frame& f = frames_.back();
-                f.key = decoded(key);
-                if (!f.seen.insert(f.key).second) {
-                    duplicate_ = DuplicateKey{f.key, path_text(), key_at};
-                }
-            }
-            skip_blanks();
-            if (pos_ == text_.size() || text_[pos_] != ':') refuse("Expecting ':' delimiter", pos_);
-            ++pos_;
-            value(depth);
+            item(count);
             ++count;
             skip_blanks();
-            if (pos_ < text_.size() && text_[pos_] == '}') {
+            if (pos_ < text_.size() && text_[pos_] == close) {
                 ++pos_;
                 break;
             }
@@ -187,6 +169,33 @@ void Document::object(std::size_t depth) {
     n.next = nodes_.size();
 }
 
+void Document::object(std::size_t depth) {
+    const std::size_t self = nodes_.size();
+    nodes_.emplace_back().type = Type::object;
+    nodes_[self].start = pos_++;
+    items(self, true, '}', [&](std::size_t) {
+        skip_blanks();
+        if (pos_ == text_.size() || text_[pos_] != '"') {
+            refuse("Expecting property name enclosed in double quotes", pos_);
+        }
+        const std::size_t key_at = pos_;
+        Node& key = nodes_.emplace_back();
+        string(key);
+        key.next = nodes_.size();
+        if (!duplicate_) {
+            Frame& f = frames_.back();
+            f.key = decoded(key);
+            if (!f.seen.insert(f.key).second) {
+                duplicate_ = DuplicateKey{f.key, path_text(), key_at};
+            }
+        }
+        skip_blanks();
+        if (pos_ == text_.size() || text_[pos_] != ':') refuse("Expecting ':' delimiter", pos_);
+        ++pos_;
+        value(depth);
+    });
+}
+
 void Document::array(std::size_t depth) {
     const std::size_t self = nodes_.size();
     const std::size_t start = pos_;
@@ -195,30 +204,10 @@ void Document::array(std::size_t depth) {
     skip_blanks();
     if (pos_ < text_.size() && starts_number(text_[pos_]) && numbers(start)) return;
     pos_ = start + 1;
-    frames_.emplace_back(false);
-    std::size_t count = 0;
-    skip_blanks();
-    if (pos_ < text_.size() && text_[pos_] == ']') {
-        ++pos_;
-    } else {
-        for (;;) {
-            frames_.back().position = count;
-            value(depth);
-            ++count;
-            skip_blanks();
-            if (pos_ < text_.size() && text_[pos_] == ']') {
-                ++pos_;
-                break;
-            }
-            if (pos_ == text_.size() || text_[pos_] != ',') refuse("Expecting ',' delimiter", pos_);
-            ++pos_;
-        }
-    }
-    frames_.pop_back();
-    Node& n = nodes_[self];
-    n.end = pos_;
-    n.count = count;
-    n.next = nodes_.size();
+    items(self, false, ']', [&](std::size_t position) {
+        frames_.back().position = position;
+        value(depth);
+    });
 }
 
 // A list of numbers only, at `at`, as one node: its samples read on the fast road when it is

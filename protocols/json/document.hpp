@@ -90,6 +90,8 @@ private:
     void value(std::size_t depth);
     void object(std::size_t depth);
     void array(std::size_t depth);
+    template <class Item>
+    void items(std::size_t self, bool is_object, char close, Item&& item);
     bool numbers(std::size_t at);
     void string(Node& n);
     void number(Node& n);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "protocols/field_path.hpp"
+#include "protocols/rules/data_refusals.hpp"
 #include "protocols/rules/value_rules.hpp"
 #include "protocols/json/document.hpp"
 #include "protocols/json/layout.hpp"
@@ -20,6 +21,7 @@ namespace protocols::json {
 namespace {
 
 namespace sig = protocols::signals;
+using rules::Due;
 
 // What is wrong with the value at the reader's path, and where that value starts.
 struct Wrong {
@@ -61,10 +63,11 @@ std::string int_text(std::string_view token) {
     const bool negative = token[0] == '-';
     const std::string_view digits = token.substr(negative ? 1 : 0);
     if (digits == "0") return "0";
-    if (digits.size() <= 77) return std::string(token);  // below 10**77, within 256 bits
+    static_assert(rules::int_digit_bits == 256);  // 10**77 is below 2**256
+    if (digits.size() <= 77) return std::string(token);
     const std::size_t bits = bit_length(digits);
-    if (bits <= 256) return std::string(token);
-    return std::string(negative ? "<negative " : "<") + std::to_string(bits) + "-bit int>";
+    if (bits <= rules::int_digit_bits) return std::string(token);
+    return rules::int_size_text(bits, negative);
 }
 
 // The number of characters of a UTF-8 text.
@@ -83,11 +86,11 @@ public:
     Reader(Document& doc, Quote quote) : doc_(doc), quote_(quote) {}
 
     void scalar(bool& value, const Node& n) {
-        if (n.type != Type::yes && n.type != Type::no) refuse(n, "expected a bool, got " + given(n));
+        if (n.type != Type::yes && n.type != Type::no) refuse(n, rules::kind_problem(Due::a_bool, given(n)));
         value = n.type == Type::yes;
     }
     void scalar(std::uint64_t& value, const Node& n) {
-        if (n.type != Type::integer) refuse(n, "expected an int, got " + given(n));
+        if (n.type != Type::integer) refuse(n, rules::kind_problem(Due::an_int, given(n)));
         const std::string_view t = token(n);
         const auto r = std::from_chars(t.data(), t.data() + t.size(), value);
         if (t[0] == '-' || r.ec != std::errc{}) {
@@ -95,7 +98,7 @@ public:
                 value = 0;
                 return;
             }
-            refuse(n, "value " + int_text(t) + " outside 0.." + std::to_string(UINT64_MAX));
+            refuse(n, rules::count_range_problem(int_text(t)));
         }
     }
     void scalar(double& value, const Node& n) {
@@ -108,7 +111,7 @@ public:
                 return;
             }
             value = Document::real_value(t);
-            if (std::isinf(value)) refuse(n, "value " + int_text(t) + " too large for a float");
+            if (std::isinf(value)) refuse(n, rules::float_range_problem(int_text(t)));
         } else if (n.type == Type::string && doc_.equals(n, nan_text)) {
             value = std::nan("");
         } else if (n.type == Type::string && doc_.equals(n, infinity_text)) {
@@ -116,11 +119,11 @@ public:
         } else if (n.type == Type::string && doc_.equals(n, negative_infinity_text)) {
             value = -HUGE_VAL;
         } else {
-            refuse(n, "expected a float or an int, got " + given(n));
+            refuse(n, rules::kind_problem(Due::a_float, given(n)));
         }
     }
     void text(std::string& value, const Node& n) {
-        if (n.type != Type::string) refuse(n, "expected a str, got " + given(n));
+        if (n.type != Type::string) refuse(n, rules::kind_problem(Due::a_str, given(n)));
         value = doc_.decoded(n);
     }
 
@@ -137,7 +140,7 @@ public:
     template <std::size_t N>
     void flags(std::array<bool, N>& flags, const Node& n) {
         expect_list(n);
-        if (n.count != N) refuse(n, "expected " + std::to_string(N) + " flags, got " + std::to_string(n.count));
+        if (n.count != N) refuse(n, rules::flag_count_problem(N, n.count));
         each(n, [&](const Node& item, std::size_t i) { protocols::at(*this, i, [&] { scalar(flags[i], item); }); });
     }
 
@@ -152,7 +155,7 @@ public:
         each(n, [&](const Node& item, std::size_t i) {
             if (item.type != Type::integer) {
                 path.push(i);
-                refuse(item, "expected an int, got " + given(item));
+                refuse(item, rules::kind_problem(Due::an_int, given(item)));
             }
             const std::string_view t = token(item);
             std::int64_t value = 0;
@@ -183,13 +186,13 @@ public:
             const std::string name = doc_.decoded(key);
             if (SignalParams<R> && name == kind_field) return;
             if (std::find(names.begin(), names.end(), name) != names.end()) return;
-            refuse(key, "unknown key " + quote_(name));
+            refuse(key, rules::unknown_key(quote_(name)));
         });
     }
     template <class R, class T>
     void field(R& record, std::string_view name, T& member, const Node& n) {
         const Node* item = get(n, name);
-        if (item == nullptr) refuse(n, "missing key");
+        if (item == nullptr) refuse(n, std::string(rules::missing_key));
         protocols::visit(*this, member, *item);
         if (auto problem = rules::field_problem(record, member)) refuse(*item, std::move(*problem));
     }
@@ -200,12 +203,12 @@ public:
     }
     std::size_t kind(sig::Signal&, const Node& n) {
         const Node* kind = get(n, kind_field);
-        if (kind == nullptr) refuse(n, "missing key");
-        if (kind->type != Type::string) refuse(*kind, "expected a str, got " + given(*kind));
+        if (kind == nullptr) refuse(n, std::string(rules::missing_key));
+        if (kind->type != Type::string) refuse(*kind, rules::kind_problem(Due::a_str, given(*kind)));
         const std::string name = doc_.decoded(*kind);
         std::size_t index = 0;
         while (index < sig::Signal::kind_names.size() && sig::Signal::kind_names[index] != name) ++index;
-        if (index == sig::Signal::kind_names.size()) refuse(*kind, "unknown signal kind " + quote_(name));
+        if (index == sig::Signal::kind_names.size()) refuse(*kind, rules::unknown_signal_kind(quote_(name)));
         return index;
     }
 
@@ -227,17 +230,17 @@ private:
             case Type::null: return "None";
             case Type::string: {
                 const std::string s = doc_.decoded(n);
-                return characters(s) <= 40 ? "str " + quote_(s) : "str";
+                return characters(s) <= rules::shown_str_characters ? "str " + quote_(s) : "str";
             }
         }
         return "";
     }
 
     void expect_list(const Node& n) const {
-        if (n.type != Type::array && n.type != Type::numbers) refuse(n, "expected a list, got " + given(n));
+        if (n.type != Type::array && n.type != Type::numbers) refuse(n, rules::kind_problem(Due::a_list, given(n)));
     }
     void expect_object(const Node& n) const {
-        if (n.type != Type::object) refuse(n, "expected a mapping, got " + given(n));
+        if (n.type != Type::object) refuse(n, rules::kind_problem(Due::a_mapping, given(n)));
     }
 
     // Each item of a list: f(item, position).
@@ -286,9 +289,8 @@ settings::Settings read_json(std::string_view text, Quote quote) {
                       refusal.offset);
     }
     if (const auto& duplicate = doc->duplicate()) {
-        std::string message = "duplicate key " + quote(duplicate->key);
-        if (!duplicate->path.empty()) message += " for " + duplicate->path;
-        throw Refusal(std::move(message), duplicate->path, duplicate->offset);
+        throw Refusal(rules::at_path("duplicate key " + quote(duplicate->key), duplicate->path), duplicate->path,
+                      duplicate->offset);
     }
     Reader reader(*doc, quote);
     try {
@@ -297,7 +299,7 @@ settings::Settings read_json(std::string_view text, Quote quote) {
         return settings;
     } catch (const Wrong& wrong) {
         std::string path = reader.path.text();
-        std::string message = path.empty() ? wrong.what : wrong.what + " for " + path;
+        std::string message = rules::at_path(wrong.what, path);
         throw Refusal(std::move(message), std::move(path), wrong.offset);
     }
 }

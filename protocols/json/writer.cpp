@@ -19,7 +19,7 @@ namespace {
 
 namespace sig = protocols::signals;
 using text::detail::put_sample;
-using text::detail::sample_chars;
+using text::detail::sample_digits;
 
 // The escape of a byte of a JSON string: "" for a byte written as it is.
 std::string_view escape_of(unsigned char c) noexcept {
@@ -68,11 +68,7 @@ inline char* put_samples(char* p, std::span<const std::int16_t> samples) noexcep
 }
 
 // Measures without writing.
-struct CountingSink {
-    std::size_t length = 0;
-
-    void text(std::string_view s) noexcept { length += s.size(); }
-    void spaces(std::size_t n) noexcept { length += n; }
+struct CountingSink : text::detail::Measuring {
     void string(std::string_view s) noexcept {
         length += 2 + s.size();
         for (const char c : s) {
@@ -81,30 +77,18 @@ struct CountingSink {
         }
     }
     void samples(std::span<const std::int16_t> samples, std::size_t per_line, std::size_t indent) noexcept {
-        std::size_t n = samples.size();  // a comma after each, the last one's bracket instead
-        for (const std::int16_t s : samples) n += sample_chars(s);
+        this->samples(samples);  // then per line a line feed and its indent, and the closing one
         const std::size_t lines = (samples.size() + per_line - 1) / per_line;
-        length += n + lines * (1 + indent + 2) + 1 + indent;
+        length += lines * (1 + indent + 2) + 1 + indent;
     }
+    // A comma after each sample, the last one's bracket instead.
     void samples(std::span<const std::int16_t> samples) noexcept {
-        std::size_t n = samples.size();  // a comma after each, the last one's bracket instead
-        for (const std::int16_t s : samples) n += sample_chars(s);
-        length += n;
+        length += samples.size() + sample_digits(samples);
     }
 };
 
 // Writes into room that a CountingSink measured.
-struct WritingSink {
-    char* p;
-
-    void text(std::string_view s) noexcept {
-        std::memcpy(p, s.data(), s.size());
-        p += s.size();
-    }
-    void spaces(std::size_t n) noexcept {
-        std::memset(p, ' ', n);
-        p += n;
-    }
+struct WritingSink : text::detail::Writing {
     void string(std::string_view s) noexcept {
         static constexpr char hex[] = "0123456789abcdef";
         *p++ = '"';

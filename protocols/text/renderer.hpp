@@ -84,28 +84,17 @@ inline char* put_sample(char* p, std::int16_t s) noexcept {
     return p + 5;
 }
 
-// Measures without writing.
-struct CountingSink {
+// What every pair of sinks shares (this renderer's and the JSON writer's): plain text and
+// blanks, measured by the one and written by the other.
+struct Measuring {
     std::size_t length = 0;
-    bool ascii = true;
 
     void text(std::string_view s) noexcept { length += s.size(); }
     void spaces(std::size_t n) noexcept { length += n; }
-    void quoted(std::string_view utf8) noexcept {
-        const QuotedSize q = quoted_size(utf8);
-        length += q.length;
-        ascii = ascii && q.ascii;
-    }
-    // One line per sample: indent, the number, ",\n".
-    void sample_lines(std::size_t indent, std::span<const std::int16_t> samples) noexcept {
-        std::size_t n = samples.size() * (indent + 2);
-        for (const std::int16_t s : samples) n += sample_chars(s);
-        length += n;
-    }
 };
 
-// Writes into room that a CountingSink measured.
-struct WritingSink {
+// Writes into room that a Measuring sink counted.
+struct Writing {
     char* p;
 
     void text(std::string_view s) noexcept {
@@ -116,6 +105,32 @@ struct WritingSink {
         std::memset(p, ' ', n);
         p += n;
     }
+};
+
+// The characters of the samples' digits and signs, as put_sample writes them.
+inline std::size_t sample_digits(std::span<const std::int16_t> samples) noexcept {
+    std::size_t n = 0;
+    for (const std::int16_t s : samples) n += sample_chars(s);
+    return n;
+}
+
+// Measures without writing.
+struct CountingSink : Measuring {
+    bool ascii = true;
+
+    void quoted(std::string_view utf8) noexcept {
+        const QuotedSize q = quoted_size(utf8);
+        length += q.length;
+        ascii = ascii && q.ascii;
+    }
+    // One line per sample: indent, the number, ",\n".
+    void sample_lines(std::size_t indent, std::span<const std::int16_t> samples) noexcept {
+        length += samples.size() * (indent + 2) + sample_digits(samples);
+    }
+};
+
+// Writes into room that a CountingSink measured.
+struct WritingSink : Writing {
     void quoted(std::string_view utf8) noexcept { p = write_quoted(p, utf8); }
     void sample_lines(std::size_t indent, std::span<const std::int16_t> samples) noexcept {
         // A protocol's samples sit at 24 spaces; a fixed-size copy keeps that loop tight.

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <array>
+#include <span>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -40,6 +41,9 @@ concept StagedChange = requires(R& change) {
 
 // The receiver, checked to be a Protocol.
 ProtocolObject& receiver(PyObject* self);
+
+// Every argument a function of the module was given, for one that judges them itself.
+using PositionalArguments = std::span<PyObject* const>;
 
 namespace detail {
 
@@ -166,19 +170,42 @@ PyObject* function_one(PyObject*, PyObject* arg) {
     return guard([&] { return to_python(Fn(ConvertArgument<A>::convert(arg, Decl.params[0].name))); });
 }
 
+template <const MethodSpec& Decl, auto Fn>
+PyObject* function_positional(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    return guard([&] { return to_python(Fn(PositionalArguments(args, static_cast<std::size_t>(nargs)))); });
+}
+
+template <auto Fn>
+constexpr bool takes_positional_arguments() {
+    using Arguments = typename FunctionTraits<decltype(Fn)>::Arguments;
+    if constexpr (std::tuple_size_v<Arguments> == 1) {
+        return std::is_same_v<std::tuple_element_t<0, Arguments>, PositionalArguments>;
+    } else {
+        return false;
+    }
+}
+
 }  // namespace detail
 
 // The table entry of one function of the module, described as the methods are: its name,
 // docstring and text signature from the declaration, its argument converted as a method's is.
-// Kept for the process, as the module that holds the function is.
+// A function taking PositionalArguments is handed every argument given by position and judges
+// their number and types itself. Kept for the process, as the module that holds the function is.
 template <const MethodSpec& Decl, auto Fn>
 PyMethodDef& function_entry() {
     static_assert(Decl.on_module && Decl.surface == Surface::convention);
-    static_assert(detail::FunctionTraits<decltype(Fn)>::arity == Decl.count && Decl.count <= 1,
+    static_assert(detail::takes_positional_arguments<Fn>() ||
+                      (detail::FunctionTraits<decltype(Fn)>::arity == Decl.count && Decl.count <= 1),
                   "a function of the module takes its one argument, or none, by position");
     static const std::string doc = docstring(Decl);
     static const std::string name(Decl.name);
-    if constexpr (Decl.count == 0) {
+    if constexpr (detail::takes_positional_arguments<Fn>()) {
+        static PyMethodDef entry{name.c_str(),
+                                 reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
+                                     detail::function_positional<Decl, Fn>)),
+                                 METH_FASTCALL, doc.c_str()};
+        return entry;
+    } else if constexpr (Decl.count == 0) {
         static PyMethodDef entry{name.c_str(), detail::function_noargs<Decl, Fn>, METH_NOARGS, doc.c_str()};
         return entry;
     } else {

@@ -97,12 +97,16 @@ ChannelId FromPython<ChannelId>::convert(PyObject* obj) {
     return member_of<ChannelId>(obj, channel_type(), "Channel");
 }
 
+std::string_view utf8_of(PyObject* str) {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(str, &size);
+    if (data == nullptr) throw PythonError{};
+    return {data, static_cast<std::size_t>(size)};
+}
+
 Text FromPython<Text>::convert(PyObject* obj) {
     if (!PyUnicode_Check(obj)) throw_cast_error(obj, "str");
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
-    if (data == nullptr) throw PythonError{};
-    return Text{std::string_view(data, static_cast<std::size_t>(size))};
+    return Text{utf8_of(obj)};
 }
 
 FsPath FromPython<FsPath>::convert(PyObject* obj) { return FsPath{check(PyOS_FSPath(obj))}; }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -124,6 +125,25 @@ struct ConvertArgument<std::optional<T>> {
         return ConvertArgument<T>::convert(obj, name);
     }
 };
+
+// The UTF-8 text of a str, borrowed from it; throws PythonError for a str that has none (a lone
+// surrogate).
+std::string_view utf8_of(PyObject* str);
+
+// A new str of UTF-8 text; throws PythonError for bytes that are not UTF-8.
+inline Ref str_of(std::string_view utf8) {
+    return check(PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), "strict"));
+}
+
+// A new list of the items, each converted by convert to a new reference (a Ref). A failure part
+// way releases the list with what it holds.
+template <class Items, class F>
+Ref list_of(const Items& items, F&& convert) {
+    Ref list = check(PyList_New(static_cast<Py_ssize_t>(std::size(items))));
+    Py_ssize_t i = 0;
+    for (const auto& item : items) PyList_SET_ITEM(list.get(), i++, convert(item).release());
+    return list;
+}
 
 // Result conversions.
 inline PyObject* to_python(std::uint64_t value) { return check(PyLong_FromUnsignedLongLong(value)).release(); }

@@ -5,10 +5,12 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string_view>
 #include <type_traits>
 #include <utility>
 
+#include "protocols/rules/data_refusals.hpp"
 #include "protocols/rules/value_rules.hpp"
 #include "pyvora/binding/convert.hpp"
 #include "pyvora/binding/describe.hpp"
@@ -60,32 +62,43 @@ T byte_swapped(T value) noexcept {
     return value;
 }
 
+// A limit of the samples as a T: clamped to T's range, which holds 0 (the least sample).
+template <class T>
+constexpr T limit_as(std::int64_t limit) noexcept {
+    static_assert(std::in_range<T>(rules::MIN_SAMPLE));
+    if (std::cmp_greater(limit, std::numeric_limits<T>::max())) return std::numeric_limits<T>::max();
+    return static_cast<T>(limit);
+}
+
+// The loading rule on a sample, compared in T's own width: g++ does not vectorise the compare
+// of an element widened to 64 bits.
 template <class T>
 constexpr bool allowed(T value) noexcept {
-    if constexpr (std::is_signed_v<T>) {
-        return rules::sample_allowed(static_cast<std::int64_t>(value));
-    } else {
-        return value <= static_cast<std::uint64_t>(rules::MAX_SAMPLE);
-    }
+    constexpr T least = limit_as<T>(rules::MIN_SAMPLE);
+    constexpr T most = limit_as<T>(rules::MAX_SAMPLE);
+    return least <= value && value <= most;
 }
 
 // One pass over a 1-D buffer of T: each element converted and stored, the verdict gathered on
-// the way; only a refused buffer is looked at again, to name its first bad sample.
-template <class T, bool Swapped>
+// the way; only a refused buffer is looked at again, to name its first bad sample. A packed
+// buffer's stride is a constant of the instantiation, so that the loop is vectorised by every
+// compiler, not only by one that inlines and specialises a stride given at run time.
+template <class T, bool Swapped, bool Packed>
 void copy_elements(const char* data, Py_ssize_t stride, std::int16_t* out, std::size_t n) {
     const auto element = [&](std::size_t i) {
         T value;
-        std::memcpy(&value, data + static_cast<Py_ssize_t>(i) * stride, sizeof(T));
+        std::memcpy(&value, data + static_cast<Py_ssize_t>(i) * (Packed ? Py_ssize_t{sizeof(T)} : stride),
+                    sizeof(T));
         if constexpr (Swapped) value = byte_swapped(value);
         return value;
     };
-    bool ok = true;
+    unsigned refused = 0;  // an or of flags rather than an and of bools: a reduction compilers vectorise
     for (std::size_t i = 0; i < n; ++i) {
         const T value = element(i);
-        ok &= allowed(value);
+        refused |= static_cast<unsigned>(!allowed(value));
         out[i] = static_cast<std::int16_t>(value);
     }
-    if (ok) return;
+    if (refused == 0) return;
     for (std::size_t i = 0; i < n; ++i) {
         if (!allowed(element(i))) refuse_sample(i, rules::sample_problem(std::to_string(element(i))));
     }
@@ -96,11 +109,11 @@ void copy_buffer(const Py_buffer& view, bool swapped, std::int16_t* out, std::si
     const auto* data = static_cast<const char*>(view.buf);
     const Py_ssize_t stride = view.strides != nullptr ? view.strides[0] : view.itemsize;
     if (swapped) {
-        copy_elements<T, true>(data, stride, out, n);
+        copy_elements<T, true, false>(data, stride, out, n);
     } else if (stride == static_cast<Py_ssize_t>(sizeof(T))) {
-        copy_elements<T, false>(data, sizeof(T), out, n);  // a constant stride the loop vectorises over
+        copy_elements<T, false, true>(data, stride, out, n);
     } else {
-        copy_elements<T, false>(data, stride, out, n);
+        copy_elements<T, false, false>(data, stride, out, n);
     }
 }
 
@@ -130,7 +143,7 @@ std::int16_t sample_of(PyObject* item, std::size_t position) {
         value = PyLong_AsLongLongAndOverflow(item, &overflow);
         if (value == -1 && PyErr_Occurred()) throw PythonError{};
     } else {
-        refuse_sample(position, "expected an int, got " + given(item));
+        refuse_sample(position, rules::kind_problem(rules::Due::an_int, given(item)));
     }
     if (overflow != 0 || !rules::sample_allowed(value)) {
         refuse_sample(position, rules::sample_problem(int_text(item)));

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "pyvora/binding/call.hpp"
 #include "pyvora/binding/errors.hpp"
 
 namespace pyvora {
@@ -68,32 +69,28 @@ PyMethodDef member_methods[] = {
 };
 
 // _enum_member("Coil", "A1") is Coil.A1; nothing but a member of the two classes is returned.
-PyObject* enum_member(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-    return guard([&]() -> PyObject* {
-        if (nargs != 2 || !PyUnicode_Check(args[0]) || !PyUnicode_Check(args[1])) {
-            PyErr_SetString(PyExc_TypeError, "_enum_member() takes two str arguments");
-            return nullptr;
-        }
-        const char* class_name = PyUnicode_AsUTF8(args[0]);
-        const char* member_name = class_name != nullptr ? PyUnicode_AsUTF8(args[1]) : nullptr;
-        if (member_name == nullptr) return nullptr;
-        for (const auto& [d, cls] : {std::pair{&COIL, coil_class}, std::pair{&CHANNEL, channel_class}}) {
-            if (cls == nullptr || std::string_view(class_name) != d->class_name) continue;
-            for (std::uint8_t i = 0; i < d->count; ++i) {
-                if (std::string_view(member_name) == d->members[i]) {
-                    return PyObject_GetAttrString(reinterpret_cast<PyObject*>(cls), d->members[i]);
-                }
+Ref enum_member(PositionalArguments args) {
+    if (args.size() != 2 || !PyUnicode_Check(args[0]) || !PyUnicode_Check(args[1])) {
+        throw_type_error("_enum_member() takes two str arguments");
+    }
+    const char* class_name = PyUnicode_AsUTF8(args[0]);
+    const char* member_name = class_name != nullptr ? PyUnicode_AsUTF8(args[1]) : nullptr;
+    if (member_name == nullptr) throw PythonError{};
+    for (const auto& [d, cls] : {std::pair{&COIL, coil_class}, std::pair{&CHANNEL, channel_class}}) {
+        if (cls == nullptr || std::string_view(class_name) != d->class_name) continue;
+        for (std::uint8_t i = 0; i < d->count; ++i) {
+            if (std::string_view(member_name) == d->members[i]) {
+                return check(PyObject_GetAttrString(reinterpret_cast<PyObject*>(cls), d->members[i]));
             }
         }
-        PyErr_Format(PyExc_ValueError, "no enumeration member %s.%s", class_name, member_name);
-        return nullptr;
-    });
+    }
+    PyErr_Format(PyExc_ValueError, "no enumeration member %s.%s", class_name, member_name);
+    throw PythonError{};
 }
 
-PyMethodDef enum_member_definition = {
-    "_enum_member", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(enum_member)), METH_FASTCALL,
-    "_enum_member(enumeration, member, /)\n--\n\nThe member of Coil or Channel with that name, for pickle.",
-};
+constexpr MethodSpec ENUM_MEMBER = on_module(documented(
+    method("_enum_member", Param{"enumeration"}, Param{"member"}),
+    "The member of Coil or Channel with that name, for pickle."));
 
 void member_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
@@ -135,7 +132,9 @@ PyObject* create_enum(const EnumDescription& d, PyTypeObject*& slot) {
 
 }  // namespace
 
-PyObject* enum_member_function(PyObject* module) { return module_function(lookup, enum_member_definition, module); }
+PyObject* enum_member_function(PyObject* module) {
+    return module_function(lookup, function_entry<ENUM_MEMBER, enum_member>(), module);
+}
 
 PyObject* create_coil_type() { return create_enum(COIL, coil_class); }
 PyObject* create_channel_type() { return create_enum(CHANNEL, channel_class); }

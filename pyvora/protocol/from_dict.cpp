@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "protocols/field_path.hpp"
+#include "protocols/rules/data_refusals.hpp"
 #include "protocols/rules/value_rules.hpp"
 #include "protocols/record.hpp"
 #include "pyvora/binding/convert_samples.hpp"
@@ -27,6 +28,7 @@ namespace {
 
 namespace sig = protocols::signals;
 namespace rules = protocols::rules;
+using rules::Due;
 using protocols::FieldPath;
 
 // What is wrong with the value at the reader's path.
@@ -45,31 +47,31 @@ double read_float(PyObject* obj) {
         if (value == -1.0 && PyErr_Occurred()) {
             if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw PythonError{};
             PyErr_Clear();
-            refuse("value " + int_text(obj) + " too large for a float");
+            refuse(rules::float_range_problem(int_text(obj)));
         }
         return value;
     }
-    refuse("expected a float or an int, got " + given(obj));
+    refuse(rules::kind_problem(Due::a_float, given(obj)));
 }
 
 std::uint64_t read_uint64(PyObject* obj) {
-    if (!PyLong_Check(obj) || PyBool_Check(obj)) refuse("expected an int, got " + given(obj));
+    if (!PyLong_Check(obj) || PyBool_Check(obj)) refuse(rules::kind_problem(Due::an_int, given(obj)));
     const unsigned long long value = PyLong_AsUnsignedLongLong(obj);
     if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
         if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw PythonError{};
         PyErr_Clear();
-        refuse("value " + int_text(obj) + " outside 0..18446744073709551615");
+        refuse(rules::count_range_problem(int_text(obj)));
     }
     return value;
 }
 
 bool read_bool(PyObject* obj) {
-    if (!PyBool_Check(obj)) refuse("expected a bool, got " + given(obj));
+    if (!PyBool_Check(obj)) refuse(rules::kind_problem(Due::a_bool, given(obj)));
     return obj == Py_True;
 }
 
 void read_text(PyObject* obj, std::string& text) {
-    if (!PyUnicode_Check(obj)) refuse("expected a str, got " + given(obj));
+    if (!PyUnicode_Check(obj)) refuse(rules::kind_problem(Due::a_str, given(obj)));
     Py_ssize_t size = 0;
     const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
     if (data == nullptr) {
@@ -98,7 +100,7 @@ bool is_abc_mapping(PyObject* obj) {
 class Fields {
 public:
     explicit Fields(PyObject* obj) : mapping_(Ref::borrow(obj)), dict_(PyDict_Check(obj)) {
-        if (!dict_ && !is_abc_mapping(obj)) refuse("expected a mapping, got " + given(obj));
+        if (!dict_ && !is_abc_mapping(obj)) refuse(rules::kind_problem(Due::a_mapping, given(obj)));
     }
 
     // The value under a field's name, or null when the key is missing.
@@ -134,7 +136,7 @@ public:
                 if (name == extra && !extra.empty()) continue;
                 if (std::find(names.begin(), names.end(), name) != names.end()) continue;
             }
-            refuse("unknown key " + utf8(check(PyUnicode_Type.tp_repr(key))));
+            refuse(rules::unknown_key(utf8(check(PyUnicode_Type.tp_repr(key)))));
         }
     }
 
@@ -155,7 +157,7 @@ public:
         }
         if (PyUnicode_Check(obj) || PyBytes_Check(obj) || PyByteArray_Check(obj) || PyDict_Check(obj) ||
             !PySequence_Check(obj) || (!PyList_Check(obj) && is_abc_mapping(obj))) {
-            refuse("expected a list, got " + given(obj));
+            refuse(rules::kind_problem(Due::a_list, given(obj)));
         }
         seq_ = check(PySequence_Tuple(obj));
     }
@@ -202,7 +204,7 @@ struct DictReader {
     void flags(std::array<bool, N>& flags, PyObject* obj) {
         const Items list(obj, true);
         if (list.size() != flags.size()) {
-            refuse("expected " + std::to_string(flags.size()) + " flags, got " + std::to_string(list.size()));
+            refuse(rules::flag_count_problem(flags.size(), list.size()));
         }
         protocols::each(*this, flags, [&](bool& flag, std::size_t i) { scalar(flag, list.items()[i]); });
     }
@@ -234,7 +236,7 @@ struct DictReader {
     template <class R, class T>
     void field(R& record, std::string_view name, T& member, const Fields& fields) {
         const Ref item = fields.get(name);
-        if (!item) refuse("missing key");
+        if (!item) refuse(std::string(rules::missing_key));
         protocols::visit(*this, member, item.get());
         if (auto problem = rules::field_problem(record, member, rules::Reading::dict)) refuse(std::move(*problem));
     }
@@ -243,15 +245,15 @@ struct DictReader {
     void signal(sig::Signal& signal, PyObject* obj) { protocols::walk_signal(*this, signal, Fields(obj)); }
     std::size_t kind(sig::Signal&, const Fields& fields) {
         const Ref kind = fields.get(protocols::kind_field);
-        if (!kind) refuse("missing key");
-        if (!PyUnicode_Check(kind.get())) refuse("expected a str, got " + given(kind.get()));
+        if (!kind) refuse(std::string(rules::missing_key));
+        if (!PyUnicode_Check(kind.get())) refuse(rules::kind_problem(Due::a_str, given(kind.get())));
         std::size_t index = 0;
         while (index < sig::Signal::kind_names.size() &&
                PyUnicode_CompareWithASCIIString(kind.get(), std::string(sig::Signal::kind_names[index]).c_str()) != 0) {
             ++index;
         }
         if (index == sig::Signal::kind_names.size()) {
-            refuse("unknown signal kind " + utf8(check(PyUnicode_Type.tp_repr(kind.get()))));
+            refuse(rules::unknown_signal_kind(utf8(check(PyUnicode_Type.tp_repr(kind.get())))));
         }
         return index;
     }
@@ -270,8 +272,7 @@ Ref from_dict(PyTypeObject* cls, AnyObject data) {
         return new_protocol(cls, protocols::Protocol{std::move(settings)});
     } catch (const Refusal& refusal) {
         const std::string path = r.path.text();
-        const std::string message = path.empty() ? refusal.what : refusal.what + " for " + path;
-        raise_decode_error(message, path, std::nullopt);
+        raise_decode_error(rules::at_path(refusal.what, path), path, std::nullopt);
     }
 }
 

@@ -13,36 +13,22 @@ namespace {
 
 namespace view = protocols::view;
 
-Ref text(std::string_view utf8) {
-    return check(PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), "strict"));
-}
+Ref text(std::string_view utf8) { return str_of(utf8); }
 Ref number(std::uint64_t n) { return check(PyLong_FromUnsignedLongLong(n)); }
 Ref truth(bool b) { return Ref::borrow(b ? Py_True : Py_False); }
 
 void set(PyObject* dict, const char* key, Ref value) { check_status(PyDict_SetItemString(dict, key, value.get())); }
 
-template <class T, class F>
-Ref list_of(const std::vector<T>& items, F&& convert) {
-    Ref list = check(PyList_New(static_cast<Py_ssize_t>(items.size())));
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), convert(items[i]).release());
-    }
-    return list;
-}
-
 Ref positions(const std::vector<std::size_t>& marks) {
     return list_of(marks, [](std::size_t m) { return number(m); });
 }
 
-std::string utf8_of(PyObject* object) {
+std::string finding_text(PyObject* object) {
     if (!PyUnicode_Check(object)) {
         PyErr_SetString(PyExc_TypeError, "findings: each is a (path, text, warning) tuple of str, str and bool");
         throw PythonError{};
     }
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(object, &size);
-    if (data == nullptr) throw PythonError{};
-    return {data, static_cast<std::size_t>(size)};
+    return std::string(utf8_of(object));
 }
 
 // (path, text, warning) tuples, as pyvora_cli.rules passes a lab's findings.
@@ -57,7 +43,7 @@ std::vector<view::Mark> findings_of(std::optional<AnyObject> findings) {
             PyErr_SetString(PyExc_TypeError, "findings: each is a (path, text, warning) tuple of str, str and bool");
             throw PythonError{};
         }
-        marks.push_back(view::Mark{utf8_of(PyTuple_GET_ITEM(item, 0)), utf8_of(PyTuple_GET_ITEM(item, 1)),
+        marks.push_back(view::Mark{finding_text(PyTuple_GET_ITEM(item, 0)), finding_text(PyTuple_GET_ITEM(item, 1)),
                                    PyTuple_GET_ITEM(item, 2) == Py_True});
     }
     return marks;
@@ -101,7 +87,7 @@ Ref overview(const Settings& s, std::optional<AnyObject> findings) {
             set(entry.get(), "note", text(signal.note));
             return entry;
         }));
-    set(dict.get(), "rows", list_of(std::vector<view::Row>(o.rows.begin(), o.rows.end()), row_dict));
+    set(dict.get(), "rows", list_of(o.rows, row_dict));
     set(dict.get(), "marks", list_of(o.marks, [](const view::Mark& mark) {
             Ref entry = check(PyDict_New());
             set(entry.get(), "path", text(mark.path));

@@ -9,6 +9,7 @@
 #include "protocols/file/mapped_file.hpp"
 #include "protocols/file/record_decoding.hpp"
 #include "protocols/file/record_encoding.hpp"
+#include "pyvora/binding/call.hpp"
 #include "pyvora/binding/errors.hpp"
 #include "pyvora/protocol/methods.hpp"
 
@@ -68,21 +69,21 @@ std::optional<file::MappedFile> map_if_worth_it(PyObject* opened) {
     return file::MappedFile::map(fd, static_cast<std::size_t>(status.st_size));
 }
 
-PyObject* protocol_from_bytes_function(PyObject*, PyObject* data) {
-    return guard([&] {
-        BufferView view(data);
-        return protocol_from(protocol_type(), view.bytes());
-    });
+// The buffer is taken as given: its own TypeError, not one naming the argument, reports
+// anything that is not bytes-like.
+Ref protocol_from_bytes(AnyObject data) {
+    BufferView view(data.object);
+    return protocol_from(protocol_type(), view.bytes());
 }
 
-PyMethodDef restore_definition = {
-    "_protocol_from_bytes", protocol_from_bytes_function, METH_O,
-    "_protocol_from_bytes(data, /)\n--\n\nRebuild a pickled Protocol from its file bytes.",
-};
+constexpr MethodSpec PROTOCOL_FROM_BYTES = on_module(documented(
+    method("_protocol_from_bytes", Param{"data"}), "Rebuild a pickled Protocol from its file bytes."));
 
 }  // namespace
 
-PyObject* restore_function(PyObject* module) { return module_function(restore, restore_definition, module); }
+PyObject* restore_function(PyObject* module) {
+    return module_function(restore, function_entry<PROTOCOL_FROM_BYTES, protocol_from_bytes>(), module);
+}
 
 namespace methods {
 

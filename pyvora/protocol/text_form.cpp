@@ -1,7 +1,7 @@
 #include "pyvora/protocol/text_form.hpp"
 
 #include "protocols/text/text_form.hpp"
-#include "pyvora/binding/errors.hpp"
+#include "pyvora/binding/convert.hpp"
 
 namespace pyvora {
 
@@ -15,7 +15,7 @@ Ref text_form(const protocols::Protocol& protocol, protocols::text::SampleLists 
         return text;
     }
     const std::string utf8 = protocols::text::render(protocol, samples);
-    return check(PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), "strict"));
+    return str_of(utf8);
 }
 
 }  // namespace pyvora

@@ -172,6 +172,25 @@ def test_refusals_name_the_problem_and_the_field(edit, message, path):
     assert (str(caught.value), caught.value.path, caught.value.offset) == (message, path, None)
 
 
+@pytest.mark.parametrize("dtype", [np.dtype(c).newbyteorder(o) for c in "bBhHiIlLqQ" for o in "<>"])
+def test_every_integer_format_takes_the_samples_and_refuses_the_first_outside_them_at_either_edge(dtype):
+    info = np.iinfo(dtype)
+    kept = np.arange(70) % (min(info.max, 32767) + 1)
+    kept[-1] = min(info.max, 32767)
+    for samples in (kept.astype(dtype), kept.astype(dtype)[::-1][::-1], np.repeat(kept.astype(dtype), 2)[::2]):
+        assert Protocol.from_dict(edited(lambda d: d["signals"][1].update(samples=samples))).to_dict()[
+            "signals"][1]["samples"].tolist() == kept.tolist()
+    for outside in [v for v in (-1, info.min, 32768, info.max) if not 0 <= v <= 32767 and info.min <= v <= info.max]:
+        for position in (0, 41, 69):  # in the vector body and in its tail
+            samples = kept.astype(dtype)
+            samples[position] = outside
+            samples[-1] = outside
+            with pytest.raises(DecodeError) as caught:
+                Protocol.from_dict(edited(lambda d: d["signals"][1].update(samples=samples)))
+            assert caught.value.path == f"signals[1].samples[{position}]"
+            assert str(caught.value).startswith(f"sample {outside} outside 0..32767")
+
+
 @pytest.mark.parametrize("data", [[], None, "settings"])
 def test_refuses_what_is_not_a_mapping(data):
     with pytest.raises(DecodeError, match=r"^expected a mapping, got \w+"):

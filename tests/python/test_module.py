@@ -108,6 +108,9 @@ def test_only_members_are_rebuilt():
         pyvora._enum_member("Coil", "C1")
     with pytest.raises(ValueError):
         pyvora._enum_member("Protocol", "save")
+    for args in (("Coil",), ("Coil", "A1", "A2"), ("Coil", 1)):
+        with pytest.raises(TypeError, match=r"^_enum_member\(\) takes two str arguments$"):
+            pyvora._enum_member(*args)
 
 
 def test_signatures_and_docstrings():
