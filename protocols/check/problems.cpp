@@ -12,6 +12,7 @@
 #include "protocols/field_path.hpp"
 #include "protocols/record.hpp"
 #include "protocols/rules/protocol_rules.hpp"
+#include "protocols/walker.hpp"
 
 namespace protocols::check {
 namespace {
@@ -83,9 +84,9 @@ template <class R>
 inline constexpr bool measured = std::same_as<R, machine_config::MachineConfig> || std::same_as<R, lcsettings::Coil> ||
                                  std::same_as<R, lcsettings::LCSetting> || SignalParams<R>;
 
-// A visitor of the walk (record.hpp) that applies the reported rules (rules/protocol_rules.hpp)
-// to each member; the walk supplies names, order and the path, the visitor where it is.
-class Checker {
+// A visitor of the walk (walker.hpp) that applies the reported rules (rules/protocol_rules.hpp)
+// to each member; the walk supplies names, order, descent and the path, the visitor where it is.
+class Checker : public Walker<Checker> {
 public:
     FieldPath path;
 
@@ -106,14 +107,8 @@ public:
     void scalar(const T&) {}
     void text(const std::string&) {}
     void samples(const sig::Samples&) {}
-    template <class L>
-    void list(const L& items) {
-        each(*this, items, [&](const auto& item, std::size_t) { protocols::visit(*this, item); });
-    }
-    template <Record R>
-    void record(const R& record) {
-        walk(*this, record);
-    }
+
+    using Walker::record;
     // Only what runs is judged: a disabled channel's sources and coil are not.
     void record(const ChannelSettings& channel) {
         if (channel.enabled) walk(*this, channel);
@@ -124,6 +119,7 @@ public:
         walk(*this, coil);
     }
 
+    using Walker::list;
     void list(const sig::SignalTable& table) {
         const bool any_mixed = std::ranges::any_of(table, [](const sig::Signal& signal) {
             return std::holds_alternative<sig::MixedSignalParams>(signal.params);
@@ -131,7 +127,7 @@ public:
         if (any_mixed) c_.component = components(table);
         each(*this, table, [&](const sig::Signal& signal, std::size_t i) {
             c_.signal = i;
-            walk_signal(*this, signal);
+            this->signal(signal);
         });
     }
     void kind(const sig::Signal&) {}

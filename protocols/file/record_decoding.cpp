@@ -1,7 +1,6 @@
 #include "protocols/file/record_decoding.hpp"
 
 #include <algorithm>
-#include <array>
 #include <concepts>
 #include <string_view>
 #include <utility>
@@ -14,6 +13,7 @@
 #include "protocols/record.hpp"
 #include "protocols/rules/data_refusals.hpp"
 #include "protocols/utf8.hpp"
+#include "protocols/walker.hpp"
 
 namespace protocols::file {
 namespace {
@@ -56,8 +56,10 @@ std::size_t min_encoded_size() {
 
 // Reads each kind back exactly as FileWriter writes it. The field being read is kept outside
 // the call stack (the walk keeps `path`), so that it still names the failing field after a
-// problem has been thrown out of the walk.
-struct FileReader {
+// problem has been thrown out of the walk. Records, flags and signals are Walker's descent.
+struct FileReader : Walker<FileReader> {
+    explicit FileReader(std::span<const std::uint8_t> bytes) noexcept : in(bytes) {}
+
     encoding::Decoder in;
     FieldPath path;
 
@@ -71,11 +73,6 @@ struct FileReader {
         const std::string_view bytes = in.take_bytes(static_cast<std::size_t>(length));
         if (!utf8::valid(bytes)) refuse("invalid UTF-8", at);
         text.assign(bytes);
-    }
-
-    template <std::size_t N>
-    void flags(std::array<bool, N>& value) {
-        each(*this, value, [&](bool& flag, std::size_t) { scalar(flag); });
     }
 
     void samples(signals::Samples& samples) {
@@ -102,6 +99,7 @@ struct FileReader {
     // 1 in the file), and then for four times the elements actually read, or for all count once
     // that is within eight times: a move or two of a long table, none of a short one, and
     // memory bounded by the input.
+    using Walker::list;
     template <class T, class A>
     void list(std::vector<T, A>& items) {
         static const std::size_t min_element_size = min_encoded_size<T>();
@@ -117,7 +115,6 @@ struct FileReader {
     }
 
     // The payload's fields sit right under the signal, as in its dict form.
-    void signal(signals::Signal& signal) { walk_signal(*this, signal); }
     std::size_t kind(signals::Signal&) {
         const std::size_t at = in.offset();
         const std::uint64_t kind = in.take_varint();
@@ -127,10 +124,6 @@ struct FileReader {
         return static_cast<std::size_t>(kind);
     }
 
-    template <Record R>
-    void record(R& record) {
-        walk(*this, record);
-    }
     // The value rules (value_rules.hpp): a file holding a value outside them is refused instead
     // of being loaded and run.
     template <class R, class T>
@@ -148,7 +141,7 @@ std::string message(const DecodeProblem& problem, const std::string& path) {
 }  // namespace
 
 settings::Settings decode(std::span<const std::uint8_t> bytes) {
-    FileReader r{encoding::Decoder(bytes), FieldPath()};
+    FileReader r(bytes);
     try {
         Settings settings;
         protocols::visit(r, settings);

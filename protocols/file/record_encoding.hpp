@@ -4,7 +4,6 @@
 // bytes, a SizeCounter measures them first so the room is allocated once.
 #pragma once
 
-#include <array>
 #include <concepts>
 #include <cstdint>
 #include <string>
@@ -17,6 +16,7 @@
 #include "protocols/record.hpp"
 #include "protocols/settings.hpp"
 #include "protocols/signals.hpp"
+#include "protocols/walker.hpp"
 
 namespace protocols::file {
 
@@ -24,49 +24,42 @@ using encoding::Encoder;
 using encoding::SizeCounter;
 
 // Writes each kind as the file holds it; a field of a kind the file has no form for is a
-// compile error rather than a silent conversion.
+// compile error rather than a silent conversion. Records are their fields in declaration order,
+// nothing before, between or after; flags are their elements only, no count; a signal is its
+// variant index, then its payload's fields (Walker's descent).
 template <class Sink>
-struct FileWriter {
+struct FileWriter : Walker<FileWriter<Sink>> {
+    explicit FileWriter(Sink& sink) noexcept : out(sink) {}
+
     Sink& out;
 
     void scalar(bool value) { out.append_bool(value); }
     void scalar(std::uint64_t value) { out.append_varint(value); }
     void scalar(double value) { out.append_f64(value); }
     void text(const std::string& value) { out.append_text(value); }
-    // Fixed length: the elements only, no count.
-    template <std::size_t N>
-    void flags(const std::array<bool, N>& value) {
-        for (const bool b : value) out.append_bool(b);
-    }
     // Arbitrary samples: count, then one zigzag varint per sample (the sink makes room once).
     void samples(const signals::Samples& samples) {
         out.append_seq_len(samples.size());
         out.append_zigzag_i16s(samples);
     }
     // Count, then each element.
+    using Walker<FileWriter>::list;
     template <class T, class A>
     void list(const std::vector<T, A>& items) {
         out.append_seq_len(items.size());
-        for (const T& item : items) protocols::visit(*this, item);
+        Walker<FileWriter>::list(items);
     }
-    // Variant index, then the payload's fields.
-    void signal(const signals::Signal& signal) { walk_signal(*this, signal); }
     void kind(const signals::Signal& signal) {
         static_assert(std::variant_size_v<signals::Signal::Params> < 128,
                       "a signal's variant index is one byte");
         out.append_variant_index(static_cast<std::uint32_t>(signal.params.index()));
-    }
-    // The fields in declaration order, each in its own kind; nothing before, between or after.
-    template <Record R>
-    void record(const R& record) {
-        walk(*this, record);
     }
 };
 
 // One field of any kind that occurs in a protocol.
 template <class Sink, class T>
 void encode_value(Sink& out, const T& value) {
-    FileWriter<Sink> writer{out};
+    FileWriter<Sink> writer(out);
     protocols::visit(writer, value);
 }
 

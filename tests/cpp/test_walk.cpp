@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -9,6 +10,7 @@
 #include "protocols/rules/value_rules.hpp"
 #include "protocols/record.hpp"
 #include "protocols/settings.hpp"
+#include "protocols/walker.hpp"
 
 namespace {
 
@@ -16,8 +18,9 @@ namespace sig = protocols::signals;
 using protocols::settings::Settings;
 
 // Notes the path of each scalar and of each signal's kind, and sets every scalar it reads to
-// `next`, counting up; throws at the path `stop`.
-struct PathRecorder {
+// `next`, counting up; throws at the path `stop`. It writes only the leaves: the descent into
+// records, lists, flags and signals, and the positions on the path, are the base's.
+struct PathRecorder : protocols::Walker<PathRecorder> {
     protocols::FieldPath path;
     std::vector<std::string> seen;
     std::string stop;
@@ -34,15 +37,6 @@ struct PathRecorder {
     }
     void text(std::string&) { note(); }
     void samples(sig::Samples&) { note(); }
-    template <class L>
-    void list(L& items) {
-        protocols::each(*this, items, [&](auto& item, std::size_t) { protocols::visit(*this, item); });
-    }
-    template <class R>
-    void record(R& r) {
-        protocols::walk(*this, r);
-    }
-    void signal(sig::Signal& s) { protocols::walk_signal(*this, s); }
     std::size_t kind(sig::Signal&) {
         note();
         return 3;  // a mixed signal
@@ -60,6 +54,13 @@ TEST(Walk, KeepsThePathOfEachFieldAndReadsASignalFlat) {
     EXPECT_EQ(r.seen, (std::vector<std::string>{"[0].kind", "[0].a_idx", "[0].b_idx"}));
     const auto& mixed = std::get<sig::MixedSignalParams>(table[0].params);
     EXPECT_EQ(mixed.a_idx + 1, mixed.b_idx);
+    // Positions past the first, in a list inside a record.
+    Settings s;
+    s.signals.resize(2);
+    r.seen.clear();
+    protocols::visit(r, s);
+    EXPECT_NE(std::find(r.seen.begin(), r.seen.end(), "signals[1].b_idx"), r.seen.end());
+    EXPECT_NE(std::find(r.seen.begin(), r.seen.end(), "monitor_trace_visible[1]"), r.seen.end());
 }
 
 TEST(Walk, PathStillNamesTheFieldAThrowLeft) {
