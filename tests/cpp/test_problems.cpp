@@ -85,10 +85,10 @@ INSTANTIATE_TEST_SUITE_P(
              {"machine_config.coils[0].inductance: NaN is not finite"}},
         Case{"CoilMissingSettingNotJudged",
              [](Settings& s) {
-                 s.channel_a_settings.coil_idx = 4;
+                 s.channel_a_settings.coil_idx = 1;  // the number of coils
                  s.channel_a_settings.coil_setting_idx = 9;
              },
-             {"channel_a_settings.coil_idx: coil 4 does not exist; the machine has 1 coil"}},
+             {"channel_a_settings.coil_idx: coil 1 does not exist; the machine has 1 coil"}},
         Case{"SecondCoilsTable",
              [](Settings& s) {
                  auto coil = s.machine_config.coils[0];
