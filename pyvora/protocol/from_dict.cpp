@@ -105,7 +105,7 @@ public:
 
     // The value under a field's name, or null when the key is missing.
     Ref get(std::string_view name) const {
-        Ref key = check(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
+        Ref key = str_of(name);
         if (dict_) {
             PyObject* item = PyDict_GetItemWithError(mapping_.get(), key.get());
             if (item == nullptr && PyErr_Occurred()) throw PythonError{};

@@ -19,8 +19,7 @@ namespace json = protocols::json;
 
 // Python's repr() of a UTF-8 text, as from_dict writes the keys and strs it refuses.
 std::string repr(std::string_view utf8) {
-    Ref text = check(PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), "strict"));
-    return pyvora::utf8(check(PyUnicode_Type.tp_repr(text.get())));
+    return pyvora::utf8(check(PyUnicode_Type.tp_repr(str_of(utf8).get())));
 }
 
 std::optional<std::size_t> per_line(std::optional<AnyObject> given) {
@@ -52,8 +51,7 @@ namespace functions {
 Ref layout() {
     Ref out = check(PyDict_New());
     for (const auto& [path, kind] : json::layout()) {
-        Ref value = check(PyUnicode_FromStringAndSize(kind.data(), static_cast<Py_ssize_t>(kind.size())));
-        check_status(PyDict_SetItemString(out.get(), path.c_str(), value.get()));
+        check_status(PyDict_SetItemString(out.get(), path.c_str(), str_of(kind).get()));
     }
     return out;
 }

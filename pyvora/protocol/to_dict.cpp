@@ -19,8 +19,7 @@ namespace {
 namespace sig = protocols::signals;
 
 void set_item(PyObject* dict, std::string_view key, Ref value) {
-    Ref name = check(PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size())));
-    check_status(PyDict_SetItem(dict, name.get(), value.get()));
+    check_status(PyDict_SetItem(dict, str_of(key).get(), value.get()));
 }
 
 // A visitor of the walk (protocols/record.hpp): each kind's Python value.
@@ -28,9 +27,7 @@ struct DictWriter {
     Ref scalar(bool value) { return Ref::borrow(value ? Py_True : Py_False); }
     Ref scalar(std::uint64_t value) { return check(PyLong_FromUnsignedLongLong(value)); }
     Ref scalar(double value) { return check(PyFloat_FromDouble(value)); }
-    Ref text(const std::string& value) {
-        return check(PyUnicode_DecodeUTF8(value.data(), static_cast<Py_ssize_t>(value.size()), "strict"));
-    }
+    Ref text(const std::string& value) { return str_of(value); }
 
     bool numpy = true;  // sample lists as NumPy arrays; otherwise as int16 memoryviews
 
@@ -57,12 +54,7 @@ struct DictWriter {
 
     template <class L>
     Ref list(const L& items) {
-        Ref list = check(PyList_New(static_cast<Py_ssize_t>(items.size())));
-        // Slots not yet filled are null, which the list's deallocation skips.
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), protocols::visit(*this, items[i]).release());
-        }
-        return list;
+        return list_of(items, [this](const auto& item) { return protocols::visit(*this, item); });
     }
 
     template <protocols::Record R>
@@ -84,8 +76,7 @@ struct DictWriter {
     }
     void kind(const sig::Signal& signal, PyObject* dict) {
         const std::string_view kind = protocols::kind_name(signal);
-        set_item(dict, protocols::kind_field,
-                 check(PyUnicode_FromStringAndSize(kind.data(), static_cast<Py_ssize_t>(kind.size()))));
+        set_item(dict, protocols::kind_field, str_of(kind));
     }
 };
 
