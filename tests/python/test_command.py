@@ -466,6 +466,14 @@ def test_export_to_a_terminal_escapes_what_a_terminal_would_act_on(tmp_path):
             while chunk := screen.read(1 << 16):
                 shown += chunk
     assert exported.returncode == 0 and b'"a\\u202eb\\u2066c\\u0085"' in shown
+    # Elsewhere the name is as it is: in a file named with -o, though standard output is a
+    # terminal, and through a pipe.
+    terminal, end = pty.openpty()
+    subprocess.run([COMMAND, "export", str(tmp_path / "p.vora"), "-o", str(tmp_path / "p.json")], stdout=end, check=True)
+    os.close(end)
+    os.close(terminal)
+    raw = '"a\u202eb\u2066c\x85"'
+    assert raw in (tmp_path / "p.json").read_text("utf-8") and raw in run("export", str(tmp_path / "p.vora")).stdout
 
 
 # The command whose import of its parts is stopped by a Ctrl-C.
