@@ -452,15 +452,17 @@ def test_the_longest_piece_that_fits_is_found_from_any_guess():
     fit, text = Fit(100), "ab cd  " + "X" * 40 + " e fg"
     for room in (0.001, 0.1, 0.3, 2.0):
         for tail in ("", "… [1]"):
-            for start in (0, 3, len(text) - 1, len(text)):
+            for start in (0, 3, 5, len(text) - 1, len(text)):
                 fitting = [n for n in range(1, len(text) - start + 1)
                            if fit.fits(text[start:start + n].rstrip() + tail, room, size=8)]
                 found = {fit._longest(text, room, tail, {"size": 8}, start, guess) for guess in (1, 2, 5, 32, 99)}
+                if start == 0:
+                    found.add(fit._longest(text, room, tail, {"size": 8}))
                 assert found == {max(fitting, default=0)}, (room, tail, start)
 
 
 def test_wrapped_lines_fit_and_break_at_the_last_space_that_lets_them():
-    from pyvora_cli.plot_text import SLACK, Fit
+    from pyvora_cli.plot_text import SLACK, Fit, drawable
 
     fit = Fit(100)
     for text in ("", " lead", "trail  ", "a  b   Xc" * 6, "one two three four five six seven eight nine", "X" * 50):
@@ -478,6 +480,7 @@ def test_wrapped_lines_fit_and_break_at_the_last_space_that_lets_them():
     assert fit.fits("abc", (width + 1.5 / 100) / SLACK, size=8) and not fit.fits("abc", (width + 0.5 / 100) / SLACK, size=8)
     assert fit.pieces(["a", "b"], 9.0, size=8) == ["a    b"] and fit.pieces(["a" * 30, "b" * 30], 2.5, size=8) == ["a" * 30, "b" * 30]
     assert not any(fit.shorten("ab " * 30, room / 10, size=8).split("…")[0].endswith(" ") for room in range(1, 9))
+    assert drawable("é\u0378") == "é\\u{378}"  # a character no font draws
 
 
 def test_a_name_that_is_no_file_name_is_drawn_escaped():
